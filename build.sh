@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# One entry point for a fresh Debian 12 machine:
+#   ./build.sh demo [OUTDIR]   install what is missing, build, write the demo gallery
+#   ./build.sh test            install what is missing, build 64-bit and 32-bit, run every suite
+#   ./build.sh build           install what is missing and build (64-bit only)
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$(pwd)
+JOBS=${JOBS:-$(nproc)}
+
+PACKAGES=(cmake make g++ pkg-config libffi-dev libpng-dev libgtest-dev googletest
+          libbenchmark-dev libcli11-dev g++-multilib qemu-user)
+
+install_missing_packages() {
+    local missing=()
+    for package in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "build.sh: missing Debian packages: ${missing[*]} (run as root, or install them first)" >&2
+        exit 2
+    fi
+    echo "build.sh: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+build64() {
+    cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$ROOT/build" -j "$JOBS"
+}
+
+build32() {
+    cmake -S "$ROOT" -B "$ROOT/build32" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/m32.cmake" >/dev/null
+    cmake --build "$ROOT/build32" -j "$JOBS"
+}
+
+run_tests() {
+    local status=0
+    echo "== 64-bit suites"
+    (cd "$ROOT/build" && ctest --output-on-failure -j "$JOBS") || status=1
+    echo "== 32-bit suites (under qemu-i386)"
+    (cd "$ROOT/build32" && ctest --output-on-failure -j "$JOBS") || status=1
+    return $status
+}
+
+command=${1:-demo}
+case "$command" in
+    demo)
+        install_missing_packages
+        build64
+        outdir=${2:-$ROOT/demo}
+        "$ROOT/build/zpx" demo "$outdir"
+        ;;
+    build)
+        install_missing_packages
+        build64
+        ;;
+    test)
+        install_missing_packages
+        build64
+        build32
+        run_tests
+        ;;
+    *)
+        echo "usage: ./build.sh demo [OUTDIR] | test | build" >&2
+        exit 2
+        ;;
+esac

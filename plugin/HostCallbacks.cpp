@@ -1,0 +1,146 @@
+#include "plugin/HostCallbacks.h"
+
+REALResolver gResolver = nullptr;
+uint32_t gResolverGeneration = 0;
+
+namespace {
+
+// The cached address of one host entry. A generation other than the current
+// one means the library was loaded again and the address must be asked anew.
+template <typename Fn>
+struct HostEntry {
+    const char* name;
+    Fn address = nullptr;
+    uint32_t generation = 0;
+
+    explicit HostEntry(const char* entryName) : name(entryName) {}
+
+    Fn get() {
+        if (address != nullptr && generation == gResolverGeneration) return address;
+        address = nullptr;
+        if (gResolver == nullptr) return nullptr;
+        address = reinterpret_cast<Fn>(gResolver(name));
+        generation = gResolverGeneration;
+        return address;
+    }
+};
+
+}  // namespace
+
+#define HOST_ENTRY(type, entryName)           \
+    static HostEntry<type> entry(entryName); \
+    type fn = entry.get()
+
+void REALLockObject(REALobject object) {
+    HOST_ENTRY(REALLockObjectFn, "REALLockObject");
+    if (fn) fn(object);
+}
+
+void REALUnlockObject(REALobject object) {
+    HOST_ENTRY(REALUnlockObjectFn, "REALUnlockObject");
+    if (fn) fn(object);
+}
+
+bool REALGetPropValueInt32(REALobject object, const char* name, int32_t* value) {
+    HOST_ENTRY(REALGetPropValueInt32Fn, "REALGetPropValueInt");
+    return fn && fn(object, name, value);
+}
+
+bool REALGetPropValueUInt8(REALobject object, const char* name, uint8_t* value) {
+    HOST_ENTRY(REALGetPropValueUInt8Fn, "REALGetPropValueBool");
+    return fn && fn(object, name, value);
+}
+
+bool REALSetPropValueString(REALobject object, const char* name, REALstring value) {
+    HOST_ENTRY(REALSetPropValueStringFn, "REALSetPropValueString");
+    return fn && fn(object, name, value);
+}
+
+bool REALSetPropValueInt32(REALobject object, const char* name, int32_t value) {
+    HOST_ENTRY(REALSetPropValueInt32Fn, "REALSetPropValueInt");
+    return fn && fn(object, name, value);
+}
+
+REALobject REALnewInstance(const char* className) {
+    HOST_ENTRY(REALnewInstanceFn, "PluginNewInstance");
+    return fn ? fn(className) : nullptr;
+}
+
+void* REALLoadObjectMethod(REALobject object, const char* declaration) {
+    HOST_ENTRY(REALLoadObjectMethodFn, "REALLoadObjectMethod");
+    return fn ? fn(object, declaration) : nullptr;
+}
+
+REALclassRef REALGetClassRef(const char* className) {
+    HOST_ENTRY(REALGetClassRefFn, "pluginObjectType");
+    return fn ? fn(className) : nullptr;
+}
+
+REALpicture REALNewPicture(int32_t width, int32_t height, int32_t depth) {
+    HOST_ENTRY(REALNewPictureFn, "newPicture");
+    return fn ? fn(width, height, depth) : nullptr;
+}
+
+REALobject REALGetPictureGraphics(REALpicture picture) {
+    HOST_ENTRY(REALGetPictureGraphicsFn, "pluginPictureGraphicsGetter");
+    return fn ? fn(picture) : nullptr;
+}
+
+REALpicture REALGetPictureMask(REALpicture picture, bool create) {
+    HOST_ENTRY(REALGetPictureMaskFn, "REALGetPictureMask");
+    return fn ? fn(picture, create) : nullptr;
+}
+
+bool REALLockPictureDescription(REALpicture picture, REALpictureDescription* description, int32_t kind) {
+    HOST_ENTRY(REALLockPictureDescriptionFn, "REALLockPictureDescription");
+    return fn && fn(picture, description, kind);
+}
+
+void REALUnlockPictureDescription(REALpicture picture) {
+    HOST_ENTRY(REALUnlockPictureDescriptionFn, "unlockPictureDescription");
+    if (fn) fn(picture);
+}
+
+void REALPictureClearCache(REALpicture picture) {
+    HOST_ENTRY(REALPictureClearCacheFn, "REALPictureClearCache");
+    if (fn) fn(picture);
+}
+
+bool REALRegisterClassExtension(void* classDefinition) {
+    HOST_ENTRY(REALRegisterClassExtensionFn, "PluginRegisterClassExtension");
+    if (!fn) return false;
+    fn(classDefinition);
+    return true;
+}
+
+bool REALRegisterModule(REALmoduleDefinition* moduleDefinition) {
+    HOST_ENTRY(REALRegisterModuleFn, "PluginRegisterModule");
+    if (!fn) return false;
+    fn(moduleDefinition);
+    return true;
+}
+
+void REALRaiseException(REALobject exception) {
+    HOST_ENTRY(REALRaiseExceptionFn, "RuntimeRaiseException");
+    if (fn) fn(exception);
+}
+
+void REALYieldToRB() {
+    HOST_ENTRY(REALYieldToRBFn, "REALYieldToRB");
+    if (fn) fn();
+}
+
+REALstring originalREALBuildString(const char* bytes, int32_t length) {
+    HOST_ENTRY(REALBuildStringFn, "REALBuildString");
+    return fn ? fn(bytes, length) : nullptr;
+}
+
+void REALSetStringEncoding(REALstring string, uint32_t encoding) {
+    HOST_ENTRY(REALSetStringEncodingFn, "REALSetStringEncoding");
+    if (fn) fn(string, encoding);
+}
+
+void REALUnlockString(REALstring string) {
+    HOST_ENTRY(REALUnlockStringFn, "REALUnlockString");
+    if (fn) fn(string);
+}

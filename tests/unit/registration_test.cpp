@@ -1,0 +1,297 @@
+// Loading and registration: record versions, flag conversion, the two class
+// layouts and the module of extension methods, for every host generation.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "host/Host.h"
+#include "plugin/HostCallbacks.h"
+#include "plugin/PluginMain.h"
+
+namespace {
+
+using zpxhost::Host;
+using zpxhost::HostConfig;
+using zpxhost::Registration;
+
+const char* const kDeclarations[] = {
+    "DrawPictureFZPX(pic as picture, x as double, y as double, alpha as double = 1.0, yield as integer = 0) as "
+    "boolean",
+    "ScaleZPX(width as integer, height as integer, AntiAlias as boolean=false, YieldTicks as integer=0) as picture",
+    "ScaleImageAndMaskZPX(width as integer, height as integer, AntiAlias as boolean=false, YieldTicks as "
+    "integer=0) as picture",
+    "ScalingZPX(mode as integer, width as integer, height as integer, yield as integer = 0) as picture",
+    "BlurZPX(Radius as double, yield as integer = 0) as picture",
+};
+
+void FakeMethod() {}
+
+// A class record like the library's own, with all five rows, made fresh for
+// each load since loading converts its flags in place.
+struct FiveMethodClass {
+    REALmethodDefinition rows[5];
+    REALclassDefinition record{};
+
+    FiveMethodClass() {
+        for (int i = 0; i < 5; ++i) {
+            rows[i] = {reinterpret_cast<void*>(FakeMethod), nullptr, kDeclarations[i], REALdefaultMethodFlags, 0, 0};
+        }
+        record.version = 13;
+        record.name = "Picture";
+        record.methods = rows;
+        record.methodCount = 5;
+        record.mFlags = REALdefaultMethodFlags;
+    }
+};
+
+HostConfig WithVersion(std::optional<double> version) {
+    HostConfig config;
+    config.version = version;
+    return config;
+}
+
+struct Expectation {
+    std::optional<double> version;
+    uint32_t recordVersion;
+    Registration::Form form;
+    uint32_t flags;
+    size_t rowWords;
+};
+
+class RegistrationByVersion : public ::testing::TestWithParam<Expectation> {};
+
+TEST_P(RegistrationByVersion, ChoosesRecordVersionFlagsAndForm) {
+    const Expectation& expected = GetParam();
+    Host host(WithVersion(expected.version));
+    FiveMethodClass picture;
+    PluginMainWith(Host::Resolve, &picture.record);
+
+    const Registration& registered = host.Registered();
+    EXPECT_EQ(host.PluginVersion(), static_cast<int>(expected.recordVersion));
+    ASSERT_EQ(registered.form, expected.form);
+    EXPECT_EQ(registered.recordVersion, expected.recordVersion);
+    ASSERT_EQ(registered.rows.size(), 5u);
+    for (size_t i = 0; i < 5; ++i) {
+        const Registration::Row& row = registered.rows[i];
+        EXPECT_EQ(row.function, reinterpret_cast<void*>(FakeMethod));
+        EXPECT_EQ(row.setter, nullptr);
+        EXPECT_EQ(row.flags, expected.flags) << "row " << i;
+        EXPECT_EQ(row.extra.size(), expected.rowWords - 4);
+        if (expected.form == Registration::ClassExtension) {
+            EXPECT_EQ(row.declaration, kDeclarations[i]);
+        }
+    }
+    if (expected.form == Registration::ClassExtension) {
+        EXPECT_EQ(registered.name, "Picture");
+        EXPECT_EQ(registered.classFlags, expected.flags);
+        EXPECT_EQ(registered.words.size(), expected.recordVersion == 9 ? 25u : 29u);
+    } else {
+        EXPECT_EQ(registered.name, "PictureTessaroExtensionZPX");
+        EXPECT_EQ(registered.words.size(), 24u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HostGenerations, RegistrationByVersion,
+    ::testing::Values(Expectation{std::nullopt, 9, Registration::ClassExtension, 0, 4},
+                      Expectation{2010.028, 9, Registration::ClassExtension, 0, 4},
+                      Expectation{2010.029, 9, Registration::ClassExtension, 4, 4},
+                      Expectation{2012.0, 10, Registration::ClassExtension, 4, 6},
+                      Expectation{2013.0, 11, Registration::Module, 0x14, 6},
+                      Expectation{2013.03, 12, Registration::Module, 0x14, 6},
+                      Expectation{2013.04, 13, Registration::Module, 0x14, 6},
+                      Expectation{2999.9, 13, Registration::Module, 0x14, 6},
+                      Expectation{3000.0, 13, Registration::ClassExtension, 4, 6}));
+
+TEST(Registration, ModuleRowsCarryTheReceiverAsFirstParameter) {
+    Host host(WithVersion(2013.0));
+    FiveMethodClass picture;
+    PluginMainWith(Host::Resolve, &picture.record);
+    const Registration& registered = host.Registered();
+    ASSERT_EQ(registered.rows.size(), 5u);
+    EXPECT_EQ(registered.rows[0].declaration,
+              "DrawPictureFZPX(extends ref as Picture, pic as picture, x as double, y as double, alpha as double = "
+              "1.0, yield as integer = 0) as boolean");
+    EXPECT_EQ(registered.rows[4].declaration,
+              "BlurZPX(extends ref as Picture, Radius as double, yield as integer = 0) as picture");
+    for (const Registration::Row& row : registered.rows) {
+        EXPECT_EQ(row.extra, (std::vector<REALword>{0, 0}));
+    }
+}
+
+TEST(Registration, ModuleGetsASetterRowBeforeItsMethodRow) {
+    Host host(WithVersion(2013.04));
+    REALmethodDefinition rows[] = {
+        {reinterpret_cast<void*>(FakeMethod), reinterpret_cast<void*>(abort), "Level(index as integer) as double",
+         REALdefaultMethodFlags, 0, 0},
+    };
+    REALclassDefinition record{};
+    record.name = "Picture";
+    record.methods = rows;
+    record.methodCount = 1;
+    PluginMainWith(Host::Resolve, &record);
+    const Registration& registered = host.Registered();
+    ASSERT_EQ(registered.rows.size(), 2u);
+    EXPECT_EQ(registered.rows[0].function, reinterpret_cast<void*>(abort));
+    EXPECT_EQ(registered.rows[0].declaration,
+              "Level(extends ref as Picture, index as integer, assigns value as double)");
+    EXPECT_EQ(registered.rows[1].declaration, "Level(extends ref as Picture, index as integer) as double");
+}
+
+TEST(Registration, MissingRegistrationEntriesRegisterNothing) {
+    for (double version : {2012.0, 2013.0}) {
+        Host host(WithVersion(version));
+        host.SetMissing("PluginRegisterClassExtension");
+        host.SetMissing("PluginRegisterModule");
+        FiveMethodClass picture;
+        PluginMainWith(Host::Resolve, &picture.record);
+        EXPECT_EQ(host.Registered().form, Registration::None);
+        EXPECT_TRUE(host.Registrations().empty());
+    }
+}
+
+TEST(Registration, TheLibrarysOwnTableInBothForms) {
+    for (double version : {2012.5, 2019.0}) {
+        Host host(WithVersion(version));
+        host.LoadEntry(REALPluginMain);
+        const Registration& registered = host.Registered();
+        const bool module = version >= 2013.0;
+        ASSERT_EQ(registered.form, module ? Registration::Module : Registration::ClassExtension);
+        ASSERT_EQ(registered.rows.size(), pictureMethodCount);
+        for (const Registration::Row& row : registered.rows) {
+            EXPECT_EQ(row.flags, module ? 0x14u : 4u);
+            const char* clause = module ? "ZPX(extends ref as Picture, " : "ZPX(";
+            EXPECT_NE(row.declaration.find(clause), std::string::npos) << row.declaration;
+        }
+    }
+}
+
+TEST(HostEntries, AnAnsweredEntryIsAskedOnceAndAMissingOneAgain) {
+    Host host;
+    FiveMethodClass picture;
+    PluginMainWith(Host::Resolve, &picture.record);
+    host.ResetAsks();
+    REALpicture one = host.NewPicture(2, 2, false);
+    int32_t width = 0;
+    EXPECT_TRUE(REALGetPropValueInt32(ObjectOf(one), "Width", &width));
+    EXPECT_TRUE(REALGetPropValueInt32(ObjectOf(one), "Height", &width));
+    EXPECT_EQ(host.Asks("REALGetPropValueInt"), 1);
+
+    host.SetMissing("REALPictureClearCache");
+    REALPictureClearCache(one);
+    REALPictureClearCache(one);
+    EXPECT_EQ(host.Asks("REALPictureClearCache"), 2);
+    EXPECT_EQ(host.ClearCacheCount(one), 0);
+    host.SetMissing("REALPictureClearCache", false);
+    REALPictureClearCache(one);
+    REALPictureClearCache(one);
+    EXPECT_EQ(host.Asks("REALPictureClearCache"), 3);
+    EXPECT_EQ(host.ClearCacheCount(one), 2);
+    host.Release(one);
+}
+
+TEST(HostEntries, MissingEntriesReportFailureWithoutEffect) {
+    Host host;
+    FiveMethodClass picture;
+    PluginMainWith(Host::Resolve, &picture.record);
+    REALpicture one = host.NewPicture(3, 1, false);
+    host.SetMissing("REALGetPropValueInt");
+    host.SetMissing("REALLockObject");
+    int32_t width = 77;
+    EXPECT_FALSE(REALGetPropValueInt32(ObjectOf(one), "Width", &width));
+    REALLockObject(one);
+    EXPECT_EQ(host.RefCount(one), 1);
+    host.SetMissing("newPicture");
+    EXPECT_EQ(REALNewPicture(4, 4, 32), nullptr);
+    host.Release(one);
+    EXPECT_EQ(host.AuditProblems({}), "");
+}
+
+TEST(AddClassParameter, PutsTheClauseWhereTheDeclarationAllows) {
+    auto added = [](const char* declaration) {
+        char* text = AddClassParameter(declaration, "Picture");
+        std::string result = text;
+        free(text);
+        return result;
+    };
+    EXPECT_EQ(added("Name as integer"), "Name(extends ref as Picture) as integer");
+    EXPECT_EQ(added("Scale(w as integer)"), "Scale(extends ref as Picture, w as integer)");
+    EXPECT_EQ(added("Refresh"), "Refresh(extends ref as Picture)");
+    EXPECT_EQ(added(""), "(extends ref as Picture)");
+    // An empty parameter list keeps the comma the rewrite puts after "(".
+    EXPECT_EQ(added("Clear()"), "Clear(extends ref as Picture, )");
+}
+
+TEST(AddClassParameter, SetterRewriteAddsTheAssignedValue) {
+    auto setter = [](const char* declaration) -> std::string {
+        char* text = RewriteSetterDeclaration(declaration);
+        if (text == nullptr) return "<null>";
+        std::string result = text;
+        free(text);
+        return result;
+    };
+    EXPECT_EQ(setter("Size(extends ref as Picture) as integer"), "Size(extends ref as Picture, assigns value as integer)");
+    EXPECT_EQ(setter("Size as integer"), "Size(assigns value as integer)");
+    EXPECT_EQ(setter("Size"), "<null>");
+}
+
+TEST(AddClassParameter, OverlongDeclarationsAreCutNeverOverrun) {
+    const std::string longName(1500, 'n');
+    for (const std::string& declaration :
+         {longName, longName + "(x as integer)", longName + " as integer", "F(" + longName + ")",
+          "F " + longName, std::string(998, 'a') + "(b)", std::string(999, 'a') + " c"}) {
+        char* added = AddClassParameter(declaration.c_str(), "Picture");
+        ASSERT_NE(added, nullptr);
+        EXPECT_LE(strlen(added), 999u);
+        char* setter = RewriteSetterDeclaration(added);
+        if (setter != nullptr) {
+            EXPECT_LE(strlen(setter), 999u);
+        }
+        free(setter);
+        free(added);
+    }
+}
+
+TEST(FixProperties, KeepsTheFirstTenWordsOfEachRow) {
+    EXPECT_EQ(FixProperties(nullptr, 3), nullptr);
+    REALproperty rows[2] = {};
+    EXPECT_EQ(FixProperties(rows, 0), nullptr);
+    rows[0].name = "Level";
+    rows[0].mFlags = 7;
+    rows[1].defaultValue = 42;
+    rows[1].reserved1 = 99;
+    REALpropertyV9* fixed = FixProperties(rows, 2);
+    ASSERT_NE(fixed, nullptr);
+    EXPECT_STREQ(fixed[0].name, "Level");
+    EXPECT_EQ(fixed[0].mFlags, 7u);
+    EXPECT_EQ(fixed[1].defaultValue, 42u);
+    free(fixed);
+}
+
+TEST(Registration, OlderLayoutCarriesShortenedPropertyRows) {
+    Host host(WithVersion(2011.0));
+    REALmethodDefinition rows[1] = {{reinterpret_cast<void*>(FakeMethod), nullptr, "Go", REALdefaultMethodFlags, 0, 0}};
+    REALproperty properties[1] = {};
+    properties[0].name = "Level";
+    properties[0].declaration = "Level as integer";
+    properties[0].mFlags = REALflagBit19;
+    REALclassDefinition record{};
+    record.name = "Picture";
+    record.methods = rows;
+    record.methodCount = 1;
+    record.properties = properties;
+    record.propertyCount = 1;
+    PluginMainWith(Host::Resolve, &record);
+    const Registration& registered = host.Registered();
+    ASSERT_EQ(registered.recordVersion, 9u);
+    ASSERT_EQ(registered.properties.size(), 1u);
+    EXPECT_EQ(registered.properties[0].name, "Level");
+    EXPECT_EQ(registered.properties[0].flags, REALflagShared);
+    ASSERT_EQ(registered.words.size(), 25u);
+    EXPECT_EQ(registered.words[16], 0u);
+    EXPECT_EQ(registered.words[17], 0u);
+}
+
+}  // namespace
