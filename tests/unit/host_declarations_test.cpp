@@ -1,0 +1,263 @@
+// The emulated host's side of registration: reading declarations, decoding
+// both class record layouts and the module record, loading, and calling a
+// registered function by its declaration.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <stdexcept>
+
+#include "host/Host.h"
+
+namespace {
+
+using zpxhost::Host;
+using zpxhost::HostConfig;
+using zpxhost::ParsedDeclaration;
+using zpxhost::ParseDeclaration;
+using zpxhost::Registration;
+using zpxhost::Value;
+using zpxhost::ValueType;
+
+template <typename Fn>
+Fn Entry(const char* name) {
+    return reinterpret_cast<Fn>(Host::Resolve(name));
+}
+
+const char* const kDrawF =
+    "DrawPictureFZPX(pic as picture, x as double, y as double, alpha as double = 1.0, yield as integer = 0) as "
+    "boolean";
+
+TEST(HostDeclarations, ReadsClassAndModuleForms) {
+    std::string moduleForm = kDrawF;
+    moduleForm.insert(moduleForm.find('(') + 1, "extends ref as Picture, ");
+    for (const std::string& declaration : {std::string(kDrawF), moduleForm}) {
+        ParsedDeclaration parsed = ParseDeclaration(declaration);
+        ASSERT_TRUE(parsed.valid) << declaration << ": " << parsed.error;
+        bool module = declaration == moduleForm;
+        EXPECT_EQ(parsed.ExtendsReceiver(), module);
+        EXPECT_EQ(parsed.name, "DrawPictureFZPX");
+        EXPECT_EQ(parsed.result, ValueType::Boolean);
+        std::vector<ValueType> types;
+        for (const auto& parameter : parsed.parameters) types.push_back(parameter.type);
+        std::vector<ValueType> expected = {ValueType::Picture, ValueType::Double, ValueType::Double, ValueType::Double,
+                                           ValueType::Integer};
+        if (module) expected.insert(expected.begin(), ValueType::Picture);
+        EXPECT_EQ(types, expected);
+        EXPECT_EQ(parsed.parameters.end()[-2].defaultValue, Value(1.0));
+        EXPECT_EQ(parsed.parameters.end()[-1].defaultValue, Value(int32_t(0)));
+        EXPECT_FALSE(parsed.parameters.end()[-3].defaultValue.has_value());
+    }
+    ParsedDeclaration scale = ParseDeclaration(
+        "ScaleZPX(width as integer, height as integer, AntiAlias as boolean=false, YieldTicks as integer=0) as "
+        "picture");
+    EXPECT_EQ(scale.parameters[2].defaultValue, Value(false));
+    EXPECT_EQ(scale.result, ValueType::Picture);
+}
+
+TEST(HostDeclarations, ReadsTheHostsOwnMethods) {
+    ParsedDeclaration draw = ParseDeclaration(REAL_DRAWPICTURE_DECLARATION);
+    ASSERT_TRUE(draw.valid) << draw.error;
+    ASSERT_EQ(draw.parameters.size(), 9u);
+    EXPECT_EQ(std::get<int32_t>(*draw.parameters[7].defaultValue), -10000);
+    EXPECT_EQ(draw.result, ValueType::None);
+    ParsedDeclaration copyMask = ParseDeclaration(REAL_COPYMASK_DECLARATION);
+    EXPECT_TRUE(copyMask.valid && copyMask.parameters.empty() && copyMask.result == ValueType::Picture);
+    ParsedDeclaration setMask = ParseDeclaration(REAL_SETMASK_DECLARATION);
+    EXPECT_TRUE(setMask.valid && setMask.parameters.size() == 1 && setMask.parameters[0].assigns);
+    EXPECT_TRUE(ParseDeclaration("Name()").valid);
+    for (const char* bad : {"", "F(x as string)", "F(x integer)", "F(a as integer, extends b as picture)",
+                            "F(x as integer = 1.5)", "F(x as boolean = 0)", "F(x as integer", "F() as integer x"})
+        EXPECT_FALSE(ParseDeclaration(bad).valid) << bad;
+}
+
+void* Fn(int n) { return reinterpret_cast<void*>(uintptr_t(0x1000 + n)); }
+
+TEST(HostRegistration, DecodesTheOlderClassLayout) {
+    Host host;
+    std::vector<REALmethodDefinitionV9> rows = {{Fn(1), nullptr, "A(x as integer)", 4}, {Fn(2), Fn(3), nullptr, 8}};
+    REALclassDefinitionV9 record{};
+    record.version = 9;
+    record.name = "Picture";
+    record.methods = rows.data();
+    record.methodCount = 2;
+    record.mFlags = 4;
+    Entry<RegisterPluginVersionFn>("RegisterPluginVersion")(9);
+    Entry<REALRegisterClassExtensionFn>("PluginRegisterClassExtension")(&record);
+    rows.assign(2, REALmethodDefinitionV9{});  // a library may free its records once registered
+
+    const Registration& registered = host.Registered();
+    EXPECT_EQ(registered.form, Registration::ClassExtension);
+    EXPECT_EQ(registered.recordVersion, 9u);
+    EXPECT_EQ(registered.name, "Picture");
+    EXPECT_EQ(registered.classFlags, 4u);
+    EXPECT_EQ(registered.pluginVersion, 9);
+    EXPECT_EQ(registered.words.size(), 25u);
+    ASSERT_EQ(registered.rows.size(), 2u);
+    EXPECT_EQ(registered.rows[0].function, Fn(1));
+    EXPECT_EQ(registered.rows[0].declaration, "A(x as integer)");
+    EXPECT_TRUE(registered.rows[0].extra.empty());
+    EXPECT_EQ(registered.rows[1].setter, Fn(3));
+    EXPECT_FALSE(registered.rows[1].hasDeclaration);
+    EXPECT_EQ(registered.rows[1].flags, 8u);
+}
+
+TEST(HostRegistration, DecodesTheCurrentClassLayoutAndTheModule) {
+    Host host;
+    REALmethodDefinition rows[] = {{Fn(1), nullptr, "A(x as integer)", 4, 5, 6}};
+    REALclassDefinition record{};
+    record.version = 13;
+    record.name = "Picture";
+    record.methods = rows;
+    record.methodCount = 1;
+    record.mFlags = 4;
+    record.enumerationCount = 7;
+    Entry<REALRegisterClassExtensionFn>("PluginRegisterClassExtension")(&record);
+    const Registration& extension = host.Registered();
+    EXPECT_EQ(extension.recordVersion, 13u);
+    EXPECT_EQ(extension.pluginVersion, -1);
+    ASSERT_EQ(extension.words.size(), 29u);
+    EXPECT_EQ(extension.words[10], 1u);
+    EXPECT_EQ(extension.words[28], 7u);
+    ASSERT_EQ(extension.rows.size(), 1u);
+    EXPECT_EQ(extension.rows[0].extra, (std::vector<REALword>{5, 6}));
+
+    REALmethodDefinition moduleRows[] = {{Fn(4), nullptr, "A(extends ref as Picture, x as integer)", 0x14, 0, 0},
+                                         {Fn(5), nullptr, "B(extends ref as Picture)", 0x14, 0, 0}};
+    REALmoduleDefinition module{};
+    module.version = 11;
+    module.name = "PictureModule";
+    module.methods = moduleRows;
+    module.methodCount = 2;
+    Entry<REALRegisterModuleFn>("PluginRegisterModule")(&module);
+    const Registration& registered = host.Registered();
+    EXPECT_EQ(registered.form, Registration::Module);
+    EXPECT_EQ(registered.name, "PictureModule");
+    EXPECT_EQ(registered.words.size(), 24u);
+    ASSERT_EQ(registered.rows.size(), 2u);
+    EXPECT_EQ(registered.rows[1].function, Fn(5));
+    EXPECT_EQ(registered.rows[1].flags, 0x14u);
+    EXPECT_EQ(host.Registrations().size(), 2u);
+}
+
+// ---- a small library of our own, called by declaration ----
+
+struct Recorded {
+    REALpicture self = nullptr, pic = nullptr;
+    double x = 0, y = 0, alpha = 0;
+    int32_t yield = -1;
+};
+Recorded gRecorded;
+REALResolver gTestResolver = nullptr;
+
+bool Record(REALpicture self, REALpicture pic, double x, double y, double alpha, int32_t yield) {
+    gRecorded = {self, pic, x, y, alpha, yield};
+    return x < y;
+}
+
+// Makes a width x height picture; a true flag hands control to the host first.
+REALpicture Make(REALpicture, int32_t width, int32_t height, bool yieldFirst, int32_t) {
+    if (yieldFirst) reinterpret_cast<REALYieldToRBFn>(gTestResolver("REALYieldToRB"))();
+    return reinterpret_cast<REALNewPictureFn>(gTestResolver("newPicture"))(width, height, 32);
+}
+
+void RegisterTestMethods(REALResolver resolver, bool asModule) {
+    gTestResolver = resolver;
+    static REALmethodDefinition classRows[] = {
+        {reinterpret_cast<void*>(&Record), nullptr,
+         "Record(pic as picture, x as double, y as double, alpha as double = 1.0, yield as integer = 0) as boolean", 0,
+         0, 0},
+        {reinterpret_cast<void*>(&Make), nullptr,
+         "Make(width as integer, height as integer, yieldFirst as boolean=false, unused as integer=0) as picture", 0, 0,
+         0}};
+    static REALmethodDefinition moduleRows[] = {
+        {reinterpret_cast<void*>(&Record), nullptr,
+         "Record(extends ref as Picture, pic as picture, x as double, y as double, alpha as double = 1.0, yield as "
+         "integer = 0) as boolean",
+         0x10, 0, 0}};
+    if (asModule) {
+        static REALmoduleDefinition module{11, "TestModule", moduleRows, 1, {}};
+        reinterpret_cast<REALRegisterModuleFn>(resolver("PluginRegisterModule"))(&module);
+    } else {
+        static REALclassDefinition picture{};
+        picture.version = 13;
+        picture.name = "Picture";
+        picture.methods = classRows;
+        picture.methodCount = 2;
+        reinterpret_cast<REALRegisterClassExtensionFn>(resolver("PluginRegisterClassExtension"))(&picture);
+    }
+}
+
+void ClassPluginMain(REALResolver resolver) { RegisterTestMethods(resolver, false); }
+void ModulePluginMain(REALResolver resolver) { RegisterTestMethods(resolver, true); }
+
+TEST(HostCall, PassesDeclaredTypesAndFillsDefaults) {
+    for (REALPluginMainFn entry : {&ClassPluginMain, &ModulePluginMain}) {
+        Host host;
+        host.LoadEntry(entry);
+        REALpicture self = host.NewPicture(1, 1, false);
+        REALpicture other = host.NewPicture(1, 1, true);
+        Value result = host.Call("record", self, {other, 1.5, int32_t(2)});
+        EXPECT_EQ(std::get<bool>(result), true);
+        EXPECT_EQ(gRecorded.self, self);
+        EXPECT_EQ(gRecorded.pic, other);
+        EXPECT_EQ(gRecorded.x, 1.5);
+        EXPECT_EQ(gRecorded.y, 2.0);
+        EXPECT_EQ(gRecorded.alpha, 1.0);
+        EXPECT_EQ(gRecorded.yield, 0);
+        result = host.Call("Record", self, {REALpicture{nullptr}, 3.0, -1.0, std::monostate{}, int32_t(-50)});
+        EXPECT_EQ(std::get<bool>(result), false);
+        EXPECT_EQ(gRecorded.pic, nullptr);
+        EXPECT_EQ(gRecorded.alpha, 1.0);
+        EXPECT_EQ(gRecorded.yield, -50);
+
+        EXPECT_THROW(host.Call("Record", self, {other, true, 1.0}), std::invalid_argument);
+        EXPECT_THROW(host.Call("Record", self, {other, 1.0}), std::invalid_argument);
+        EXPECT_THROW(host.Call("Record", self, {other, 1.0, 1.0, 1.0, int32_t(0), int32_t(0)}), std::invalid_argument);
+        EXPECT_THROW(host.Call("Unknown", self, {}), std::invalid_argument);
+        host.Release(self);
+        host.Release(other);
+    }
+}
+
+TEST(HostCall, ReturnsPicturesAndLetsHostExceptionsThrough) {
+    Host host;
+    host.LoadEntry(&ClassPluginMain);
+    Value made = host.Call("Make", nullptr, {int32_t(3), int32_t(2)});
+    REALpicture picture = std::get<REALpicture>(made);
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(host.Width(picture), 3);
+    EXPECT_EQ(host.AuditProblems({picture}), "");
+    host.Release(picture);
+
+    host.SetYieldHook([] { throw std::runtime_error("stop"); });
+    EXPECT_THROW(host.Call("Make", nullptr, {int32_t(3), int32_t(2), true}), std::runtime_error);
+    EXPECT_EQ(host.Yields(), 1);
+    EXPECT_EQ(host.AuditProblems({}), "");
+}
+
+TEST(HostLoad, ReportsWhatItCannotLoad) {
+    Host host;
+    EXPECT_FALSE(host.LoadModule(""));
+    EXPECT_FALSE(host.LoadModule("/nonexistent/libnothing.so"));
+    EXPECT_FALSE(host.LoadError().empty());
+}
+
+// The built library, when there is one: a host closes it when it dies, so the
+// next host loads it afresh.
+TEST(HostLoad, EachHostLoadsTheModuleAfresh) {
+    const char* path = ZPX_MODULE_PATH;
+    if (std::string(path).empty() || !std::ifstream(path).good()) GTEST_SKIP() << "no built module";
+    for (int round = 0; round < 2; ++round) {
+        {
+            Host host;
+            ASSERT_TRUE(host.LoadModule()) << host.LoadError();
+            EXPECT_EQ(host.Registrations().size(), 1u);
+        }
+        void* stillLoaded = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+        EXPECT_EQ(stillLoaded, nullptr) << "round " << round;
+        if (stillLoaded != nullptr) dlclose(stillLoaded);
+    }
+}
+
+}  // namespace
