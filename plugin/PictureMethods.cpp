@@ -2,9 +2,21 @@
 // host lists them. Flags hold bit 18 until REALPluginMain converts them for
 // the host at hand.
 #include "plugin/PluginMain.h"
+#include "scale/Scalers.h"
 
-REALmethodDefinition pictureMethods[1] = {};
-const uint32_t pictureMethodCount = 0;
+namespace {
+template <typename Function>
+void* Entry(Function function) {
+    return reinterpret_cast<void*>(function);
+}
+}  // namespace
+
+REALmethodDefinition pictureMethods[] = {
+    {Entry(ScalePicture), nullptr,
+     "ScaleZPX(width as integer, height as integer, AntiAlias as boolean=false, YieldTicks as integer=0) as picture",
+     REALdefaultMethodFlags, 0, 0},
+};
+const uint32_t pictureMethodCount = sizeof pictureMethods / sizeof pictureMethods[0];
 
 REALclassDefinition pictureClass = [] {
     REALclassDefinition definition{};

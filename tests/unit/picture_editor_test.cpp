@@ -1,0 +1,310 @@
+// Pixel views: the three ways to reach a picture's pixels, new pictures, and
+// copies between pictures.
+#include <gtest/gtest.h>
+
+#include "host/Host.h"
+#include "picture/PictureCopy.h"
+#include "picture/PictureEditor.h"
+#include "plugin/PluginMain.h"
+#include "tests/support/Pictures.h"
+
+namespace {
+
+using zpxhost::AppKind;
+using zpxhost::Host;
+using zpxhost::HostConfig;
+using zpxhost::RGBA;
+
+HostConfig Console() {
+    HostConfig config;
+    config.app = AppKind::Console;
+    return config;
+}
+
+HostConfig Version(double version) {
+    HostConfig config;
+    config.version = version;
+    return config;
+}
+
+struct Loaded {
+    explicit Loaded(HostConfig config = {}) : host(config) { host.LoadEntry(REALPluginMain); }
+    Host host;
+};
+
+TEST(PictureEditor, BitmapViewReportsTheContextLayout) {
+    HostConfig config;
+    config.plainLayout = 5;
+    config.rowPadding = 12;
+    Loaded loaded(config);
+    REALpicture picture = loaded.host.NewPicture(7, 3, false);
+    {
+        PictureReader reader;
+        ASSERT_TRUE(reader.GetPictureEditor(picture, true, false));
+        EXPECT_TRUE(IsDesktop);
+        EXPECT_FALSE(IsConsole);
+        EXPECT_EQ(reader.pixelFormat, 5);
+        EXPECT_EQ(reader.width, 7);
+        EXPECT_EQ(reader.height, 3);
+        EXPECT_EQ(reader.rowBytes, 7 * 4 + 12);
+        EXPECT_EQ(reader.bytesPerPixel, 4);
+        EXPECT_EQ(reader.RowAddress(2), reader.baseAddress + 2 * reader.rowBytes);
+        EXPECT_EQ(reader.RowAddress(3), reader.baseAddress);
+        EXPECT_EQ(reader.RowAddress(100), reader.baseAddress);
+        EXPECT_EQ(loaded.host.RefCount(picture), 2);
+        EXPECT_EQ(loaded.host.HeldLocks(), 1);
+    }
+    EXPECT_EQ(loaded.host.ClearCacheCount(picture), 0);
+    EXPECT_EQ(loaded.host.AuditProblems({picture}), "");
+    loaded.host.Release(picture);
+}
+
+TEST(PictureEditor, ConsoleViewFollowsTheRowTable) {
+    Loaded loaded(Console());
+    REALpicture picture = loaded.host.NewPicture(5, 4, false);
+    loaded.host.SetPixel(picture, 1, 3, RGBA{10, 20, 30, 255});
+    {
+        PictureReader reader;
+        ASSERT_TRUE(reader.GetPictureEditor(picture, true, false));
+        EXPECT_TRUE(IsConsole);
+        EXPECT_EQ(reader.pixelFormat, 8);
+        EXPECT_EQ(reader.rowBytes, 20);
+        EXPECT_EQ(reader.RowAddress(0), reader.baseAddress);
+        // Rows lie apart, not in address order; the view goes through the table.
+        EXPECT_NE(reader.RowAddress(1), reader.baseAddress + reader.rowBytes);
+        uint32_t word;
+        memcpy(&word, reader.RowAddress(3) + 4, 4);
+        EXPECT_EQ(word & 0x00FFFFFFu, 0x000A141Eu);
+        EXPECT_EQ(reader.RowAddress(4), reader.baseAddress);
+        reader.cursorY = 2;
+        reader.NextRow();
+        EXPECT_EQ(reader.currentRow, reader.RowAddress(3));
+        reader.NextRow();
+        EXPECT_EQ(reader.currentRow, reader.baseAddress);
+    }
+    EXPECT_EQ(loaded.host.AuditProblems({picture}), "");
+    loaded.host.Release(picture);
+}
+
+TEST(PictureEditor, NullPictureOpensNothing) {
+    Loaded loaded;
+    PictureReader reader;
+    EXPECT_FALSE(reader.GetPictureEditor(nullptr, true, false));
+    EXPECT_EQ(reader.picture, nullptr);
+    EXPECT_FALSE(IsDesktop || IsConsole);
+}
+
+TEST(PictureEditor, OpeningAnOpenViewReleasesTheFirstPicture) {
+    Loaded loaded;
+    REALpicture first = loaded.host.NewPicture(2, 2, false);
+    REALpicture second = loaded.host.NewPicture(3, 3, false);
+    {
+        PictureWriter view;
+        ASSERT_TRUE(view.GetPictureEditor(first, false, true));
+        ASSERT_TRUE(view.GetPictureEditor(second, false, true));
+        EXPECT_EQ(loaded.host.RefCount(first), 1);
+        EXPECT_EQ(loaded.host.ClearCacheCount(first), 1);
+        EXPECT_EQ(loaded.host.LockCount(first), loaded.host.UnlockCount(first));
+        EXPECT_EQ(view.width, 3);
+    }
+    EXPECT_EQ(loaded.host.ClearCacheCount(second), 1);
+    EXPECT_EQ(loaded.host.AuditProblems({first, second}), "");
+    loaded.host.Release(first);
+    loaded.host.Release(second);
+}
+
+TEST(PictureEditor, UnlockablePlainPictureIsReadThroughAPrivateCopy) {
+    Loaded loaded;
+    REALpicture picture = zpxtest::MakePicture(loaded.host, 4, 3, false, zpxtest::TestPattern);
+    loaded.host.RefuseLock(picture, REALdescriptionBitmapContext);
+    {
+        PictureReader reader;
+        ASSERT_TRUE(reader.GetPictureEditor(picture, true, false));
+        EXPECT_NE(reader.picture, picture);
+        EXPECT_EQ(reader.width, 4);
+        EXPECT_EQ(loaded.host.RefCount(picture), 1);  // the original is not held
+        EXPECT_EQ(loaded.host.RefCount(reader.picture), 1);
+        uint32_t word;
+        memcpy(&word, reader.RowAddress(2) + 3 * 4, 4);
+        EXPECT_EQ(word, loaded.host.RawWord(reader.picture, 3, 2));
+        EXPECT_EQ(loaded.host.GetPixel(reader.picture, 3, 2), zpxtest::TestPattern(3, 2));
+    }
+    EXPECT_EQ(loaded.host.AuditProblems({picture}), "");
+    loaded.host.Release(picture);
+}
+
+TEST(PictureEditor, NoPrivateCopyForAlphaPicturesOrWritingViews) {
+    Loaded loaded;
+    REALpicture alpha = loaded.host.NewPicture(4, 3, true);
+    REALpicture plain = loaded.host.NewPicture(4, 3, false);
+    loaded.host.RefuseLock(alpha, REALdescriptionBitmapContext);
+    loaded.host.RefuseLock(plain, REALdescriptionBitmapContext);
+    const int created = loaded.host.PictureCreations();
+    PictureReader reader;
+    EXPECT_FALSE(reader.GetPictureEditor(alpha, true, false));
+    EXPECT_FALSE(reader.GetPictureEditor(plain, true, true));
+    EXPECT_FALSE(reader.GetPictureEditor(plain, false, false));
+    EXPECT_EQ(loaded.host.PictureCreations(), created);
+    EXPECT_EQ(loaded.host.AuditProblems({alpha, plain}), "");
+    loaded.host.Release(alpha);
+    loaded.host.Release(plain);
+}
+
+TEST(PictureEditor, PrivateCopyFallsToTheConsoleAttemptWithoutASize) {
+    Loaded loaded;
+    REALpicture picture = loaded.host.NewPicture(4, 3, false);
+    loaded.host.RefuseLock(picture, REALdescriptionBitmapContext);
+    loaded.host.SetMissing("REALGetPropValueInt");
+    PictureReader reader;
+    // The application class told us this is a desktop host: no console attempt.
+    EXPECT_FALSE(reader.GetPictureEditor(picture, true, false));
+    EXPECT_EQ(loaded.host.LockCount(picture), 1);
+    EXPECT_EQ(loaded.host.AuditProblems({picture}), "");
+    loaded.host.Release(picture);
+}
+
+TEST(PictureEditor, AlphaPictureInAnUnpremultipliedContextIsRefused) {
+    HostConfig config;
+    config.alphaLayout = 3;
+    Loaded loaded(config);
+    REALpicture picture = loaded.host.NewPicture(2, 2, true);
+    PictureReader reader;
+    EXPECT_FALSE(reader.GetPictureEditor(picture, true, false));
+    EXPECT_EQ(loaded.host.HeldLocks(), 0);
+    EXPECT_EQ(loaded.host.AuditProblems({picture}), "");
+    loaded.host.Release(picture);
+}
+
+TEST(PictureEditor, OlderHostsHaveAFailedLockUndone) {
+    for (double version : {2011.5, 2012.0}) {
+        Loaded loaded(Version(version));
+        REALpicture picture = loaded.host.NewPicture(2, 2, true);
+        loaded.host.RefuseLock(picture, REALdescriptionBitmapContext);
+        PictureReader reader;
+        EXPECT_FALSE(reader.GetPictureEditor(picture, true, false));
+        EXPECT_EQ(loaded.host.UnlockCount(picture), version < 2012.0 ? 1 : 0) << version;
+        loaded.host.Release(picture);
+    }
+}
+
+TEST(PictureEditor, DesktopHostNeverFallsBackToConsoleOnceKnown) {
+    Loaded loaded;
+    REALpicture first = loaded.host.NewPicture(2, 2, true);
+    REALpicture second = loaded.host.NewPicture(2, 2, true);
+    PictureReader reader;
+    ASSERT_TRUE(reader.GetPictureEditor(first, true, false));
+    loaded.host.RefuseLock(second, REALdescriptionBitmapContext);
+    EXPECT_FALSE(reader.GetPictureEditor(second, true, false));
+    EXPECT_EQ(loaded.host.LockCount(second), 1);
+    reader.ReleasePicture();
+    loaded.host.Release(first);
+    loaded.host.Release(second);
+}
+
+TEST(PictureWriter, NewPicturesFollowTheSourceAndTheSizeRules) {
+    Loaded loaded;
+    REALpicture plain = loaded.host.NewPicture(2, 2, false);
+    REALpicture alpha = loaded.host.NewPicture(2, 2, true);
+    PictureReader plainReader, alphaReader;
+    ASSERT_TRUE(plainReader.GetPictureEditor(plain, true, false));
+    ASSERT_TRUE(alphaReader.GetPictureEditor(alpha, true, false));
+    const int created = loaded.host.PictureCreations();
+    PictureWriter writer;
+    EXPECT_FALSE(writer.NewPictureWriter(plainReader, 0, 5));
+    EXPECT_FALSE(writer.NewPictureWriter(plainReader, 5, -1));
+    EXPECT_FALSE(writer.NewPictureWriter(plainReader, 32768, 1));
+    EXPECT_EQ(loaded.host.PictureCreations(), created);
+    ASSERT_TRUE(writer.NewPictureWriter(alphaReader, 32768, 1));
+    EXPECT_EQ(writer.width, 32768);
+    EXPECT_TRUE(writer.hasAlpha);
+    REALpicture made = writer.RenderPictureWriter();
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(writer.picture, nullptr);
+    EXPECT_EQ(loaded.host.RefCount(made), 1);
+    EXPECT_EQ(loaded.host.ClearCacheCount(made), 2);
+    EXPECT_EQ(writer.RenderPictureWriter(), nullptr);
+    plainReader.ReleasePicture();
+    alphaReader.ReleasePicture();
+    EXPECT_EQ(loaded.host.AuditProblems({plain, alpha, made}), "");
+    for (REALpicture p : {plain, alpha, made}) loaded.host.Release(p);
+}
+
+TEST(PictureWriter, AlphaResultsNeedTheConstructorOfNewerHosts) {
+    Loaded loaded(Version(2011.03));
+    REALpicture alpha = loaded.host.NewPicture(2, 2, true);
+    PictureReader reader;
+    ASSERT_TRUE(reader.GetPictureEditor(alpha, true, false));
+    PictureWriter writer;
+    EXPECT_FALSE(writer.NewPictureWriter(reader, 4, 4));
+    reader.ReleasePicture();
+    EXPECT_EQ(loaded.host.AuditProblems({alpha}), "");
+    loaded.host.Release(alpha);
+}
+
+TEST(PictureWriter, FailedCreationsLeaveNothingBehind) {
+    Loaded loaded;
+    REALpicture alpha = loaded.host.NewPicture(2, 2, true);
+    PictureReader reader;
+    ASSERT_TRUE(reader.GetPictureEditor(alpha, true, false));
+    PictureWriter writer;
+    loaded.host.SetMethodMissing(zpxhost::HostMethod::PictureConstructor);
+    EXPECT_FALSE(writer.NewPictureWriter(reader, 4, 4));
+    loaded.host.SetMethodMissing(zpxhost::HostMethod::PictureConstructor, false);
+    loaded.host.SetInstantiable("Picture", false);
+    EXPECT_FALSE(writer.NewPictureWriter(reader, 4, 4));
+    loaded.host.SetInstantiable("Picture", true);
+    loaded.host.RefuseLocks(REALdescriptionBitmapContext);
+    EXPECT_FALSE(writer.NewPictureWriter(reader, 4, 4));
+    reader.ReleasePicture();
+    EXPECT_EQ(loaded.host.AuditProblems({alpha}), "");
+    loaded.host.Release(alpha);
+}
+
+TEST(OwnCopy, CopiesWholeConsoleBuffersOfEqualSize) {
+    Loaded loaded(Console());
+    REALpicture source = zpxtest::MakePicture(loaded.host, 10, 10, false, zpxtest::TestPattern);
+    REALpicture destination = loaded.host.NewPicture(10, 10, false);
+    EXPECT_TRUE(OwnCopy(destination, source, 0, 0, 5, 5, 0, 0, 5, 5));
+    EXPECT_EQ(zpxtest::StoredPixels(loaded.host, destination), zpxtest::StoredPixels(loaded.host, source));
+    EXPECT_EQ(loaded.host.ClearCacheCount(destination), 1);
+    EXPECT_EQ(loaded.host.AuditProblems({source, destination}), "");
+    for (REALpicture p : {source, destination}) loaded.host.Release(p);
+}
+
+TEST(OwnCopy, RefusesWhatItCannotCopy) {
+    Loaded loaded(Console());
+    REALpicture source = loaded.host.NewPicture(4, 4, false);
+    REALpicture other = loaded.host.NewPicture(4, 5, false);
+    REALpicture destination = loaded.host.NewPicture(4, 4, false);
+    EXPECT_FALSE(OwnCopy(destination, nullptr, 0, 0, 4, 4, 0, 0, 4, 4));
+    EXPECT_FALSE(OwnCopy(destination, source, 0, 0, 4, 4, 0, 0, 3, 4));
+    EXPECT_EQ(loaded.host.LockCount(source), 0);
+    EXPECT_FALSE(OwnCopy(other, source, 0, 0, 4, 4, 0, 0, 4, 4));
+    loaded.host.RefuseLock(destination, REALdescriptionConsoleBuffer);
+    EXPECT_FALSE(OwnCopy(destination, source, 0, 0, 4, 4, 0, 0, 4, 4));
+    EXPECT_EQ(loaded.host.ClearCacheCount(destination), 1);
+    EXPECT_EQ(loaded.host.AuditProblems({source, other, destination}), "");
+    for (REALpicture p : {source, other, destination}) loaded.host.Release(p);
+}
+
+TEST(GraphicsDrawPicture, NilSourceFallsBackAndDropsTheGraphics) {
+    Loaded loaded;
+    REALpicture destination = loaded.host.NewPicture(4, 4, false);
+    GraphicsDrawPicture(destination, nullptr, 0, 0, 4, 4, 0, 0, 4, 4);
+    EXPECT_EQ(loaded.host.MethodCalls(zpxhost::HostMethod::DrawPicture), 0);
+    EXPECT_EQ(loaded.host.AuditProblems({destination}), "");
+    loaded.host.Release(destination);
+}
+
+TEST(GraphicsDrawPicture, ConsoleHostWithoutDrawingCopiesRows) {
+    Loaded loaded(Console());
+    loaded.host.SetGraphicsMissing();
+    REALpicture source = zpxtest::MakePicture(loaded.host, 3, 2, false, zpxtest::TestPattern);
+    REALpicture destination = loaded.host.NewPicture(3, 2, false);
+    GraphicsDrawPicture(destination, source, 0, 0, 3, 2, 0, 0, 3, 2);
+    EXPECT_EQ(zpxtest::StoredPixels(loaded.host, destination), zpxtest::StoredPixels(loaded.host, source));
+    EXPECT_EQ(loaded.host.AuditProblems({source, destination}), "");
+    for (REALpicture p : {source, destination}) loaded.host.Release(p);
+}
+
+}  // namespace
