@@ -1,0 +1,52 @@
+// zpx info: what the module registered with the host, as the host recorded it.
+#include <cstdio>
+
+#include "cli/Commands.h"
+
+namespace zpxcli {
+
+namespace {
+
+struct InfoArguments {};
+
+std::string FormText(const zpxhost::Registration& registration) {
+    switch (registration.form) {
+        case zpxhost::Registration::ClassExtension: return "class extension of " + registration.name;
+        case zpxhost::Registration::Module: return "module " + registration.name + " of extension methods";
+        case zpxhost::Registration::None: break;
+    }
+    return "nothing";
+}
+
+void PrintRows(const zpxhost::Registration& registration) {
+    std::printf("methods:           %zu\n", registration.rows.size());
+    for (const zpxhost::Registration::Row& row : registration.rows)
+        std::printf("  %s\n", row.hasDeclaration ? row.declaration.c_str() : "(no declaration)");
+}
+
+int RunInfo(const HostOptions& host, const InfoArguments&) {
+    Session session(host);
+    const zpxhost::Registration& registration = session.registration();
+    std::printf("module:            %s\n", host.modulePath.c_str());
+    std::printf("host:              %s\n", host.Describe().c_str());
+    std::printf("registered as:     %s\n", FormText(registration).c_str());
+    if (registration.form != zpxhost::Registration::None) {
+        std::printf("record version:    %u\n", registration.recordVersion);
+        PrintRows(registration);
+    }
+    return 0;
+}
+
+}  // namespace
+
+void AddInfoCommand(CLI::App& app, CommandContext& context) {
+    CLI::App* command =
+        app.add_subcommand("info", "load the module and show what it registered: form, record version, methods");
+    command->footer(
+        "Examples:\n"
+        "  zpx info\n"
+        "  zpx --host-version 2013.0 info     (a host that takes extension methods in a module)");
+    WhenChosen(command, context, std::make_shared<InfoArguments>(), RunInfo);
+}
+
+}  // namespace zpxcli

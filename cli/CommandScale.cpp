@@ -1,0 +1,42 @@
+// zpx scale IN OUT --size WxH [--antialias]: ScaleZPX.
+#include "cli/Commands.h"
+
+namespace zpxcli {
+
+namespace {
+
+struct ScaleArguments {
+    FilePair files;
+    std::string size;
+    bool antialias = false;
+    CallSettings call;
+};
+
+int RunScale(const HostOptions& host, const ScaleArguments& arguments) {
+    PictureSize size = ParsePictureSize(arguments.size);
+    return RunPictureMethod(host, arguments.files, "ScaleZPX", {size.width, size.height, arguments.antialias},
+                            arguments.call);
+}
+
+}  // namespace
+
+void AddScaleCommand(CLI::App& app, CommandContext& context) {
+    auto arguments = std::make_shared<ScaleArguments>();
+    CLI::App* command = app.add_subcommand(
+        "scale", "ScaleZPX: a resized copy by box averaging; smooth enlargement with --antialias");
+    AddInputAndOutput(command, arguments->files);
+    command->add_option("--size", arguments->size, "size of the result, e.g. --size 320x240")
+        ->type_name("WxH")
+        ->required()
+        ->check(PictureSizeValidator());
+    command->add_flag("--antialias", arguments->antialias,
+                      "interpolate smoothly when the picture grows in both directions, e.g. --antialias");
+    AddCallOptions(command, arguments->call);
+    command->footer(
+        "Examples:\n"
+        "  zpx scale photo.png thumb.png --size 160x120\n"
+        "  zpx scale icon.ppm big.png --size 256x256 --antialias --repeat 20");
+    WhenChosen(command, context, arguments, RunScale);
+}
+
+}  // namespace zpxcli

@@ -1,0 +1,67 @@
+// The commands of zpx. Each command is one Add...Command function in a file
+// of its own that declares its subcommand, options and help, and one row of
+// the table in Program.cpp. What the method commands share (input and output
+// files, --yield and --repeat, sizes) is here.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/ImageFile.h"
+#include "cli/MethodRun.h"
+#include "cli/Session.h"
+
+namespace zpxcli {
+
+// What parsing the command line leaves behind: the host options and the chosen command.
+struct CommandContext {
+    HostOptions host;
+    std::function<int()> run;
+};
+
+void AddInfoCommand(CLI::App& app, CommandContext& context);
+void AddScaleCommand(CLI::App& app, CommandContext& context);
+void AddDemoCommand(CLI::App& app, CommandContext& context);
+
+// Runs `run` with the command's arguments if the command was chosen.
+template <typename Arguments>
+void WhenChosen(CLI::App* command, CommandContext& context, std::shared_ptr<Arguments> arguments,
+                int (*run)(const HostOptions&, const Arguments&)) {
+    command->callback([&context, arguments, run] {
+        context.run = [&context, arguments, run] { return run(context.host, *arguments); };
+    });
+}
+
+// ---- what method commands share ----
+
+struct FilePair {
+    std::string input;
+    std::string output;
+};
+void AddInputAndOutput(CLI::App* command, FilePair& files);
+void AddCallOptions(CLI::App* command, CallSettings& settings);
+
+struct PictureSize {
+    int width = 0;
+    int height = 0;
+};
+// "WxH" with both sides 1 to the largest picture the host makes.
+CLI::Validator PictureSizeValidator();
+PictureSize ParsePictureSize(const std::string& text);
+
+// The image at a path, or UsageError naming the file and what is wrong with it.
+Image LoadInputImage(const std::string& path);
+// Refuses an output path whose image type zpx does not write, before any work is done.
+void CheckOutputPath(const std::string& path);
+void SaveOutputImage(const std::string& path, const Image& image);
+
+// The common shape: one input picture, a method that returns a new picture,
+// one output file. Returns the exit status.
+int RunPictureMethod(const HostOptions& host, const FilePair& files, const std::string& method,
+                     const std::vector<zpxhost::Value>& arguments, const CallSettings& settings);
+
+}  // namespace zpxcli

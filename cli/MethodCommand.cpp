@@ -1,0 +1,105 @@
+// What the method commands share: files in and out, the call options, sizes.
+#include <cstdlib>
+
+#include "cli/Commands.h"
+#include "cli/Errors.h"
+
+namespace zpxcli {
+
+void AddInputAndOutput(CLI::App* command, FilePair& files) {
+    command->add_option("IN", files.input, "input image (.png .ppm .pgm .pam), e.g. photo.png")
+        ->type_name("FILE")
+        ->required();
+    command->add_option("OUT", files.output,
+                        "output image, type by extension; written whole or not at all, e.g. result.png")
+        ->type_name("FILE")
+        ->required();
+}
+
+void AddCallOptions(CLI::App* command, CallSettings& settings) {
+    command->add_option("--yield", settings.yield,
+                        "yield interval passed to the method: ticks of 1/60 s if positive, milliseconds if "
+                        "negative, 0 for none; default -50 on a terminal, else 0; e.g. --yield 2")
+        ->type_name("N");
+    command->add_option("--repeat", settings.repeat,
+                        "call the method N times on the same input and print the median time of the call "
+                        "alone on standard error, e.g. --repeat 10")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1000000));
+}
+
+namespace {
+
+// Returns false unless text is all digits and the number fits the picture limit.
+bool ParseSide(const std::string& text, int& side) {
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    long value = std::strtol(text.c_str(), nullptr, 10);
+    if (value < 1 || value > kMaxImageSide) return false;
+    side = static_cast<int>(value);
+    return true;
+}
+
+std::string PictureSizeProblem(const std::string& text) {
+    size_t cross = text.find_first_of("xX");
+    PictureSize size;
+    if (cross == std::string::npos || !ParseSide(text.substr(0, cross), size.width) ||
+        !ParseSide(text.substr(cross + 1), size.height))
+        return "size must be WIDTHxHEIGHT, each 1 to " + std::to_string(kMaxImageSide) + ", e.g. 320x240, not '" +
+               text + "'";
+    return "";
+}
+
+}  // namespace
+
+CLI::Validator PictureSizeValidator() {
+    return CLI::Validator([](std::string& text) { return PictureSizeProblem(text); }, "");
+}
+
+PictureSize ParsePictureSize(const std::string& text) {
+    std::string problem = PictureSizeProblem(text);
+    if (!problem.empty()) throw UsageError(problem);
+    size_t cross = text.find_first_of("xX");
+    PictureSize size;
+    ParseSide(text.substr(0, cross), size.width);
+    ParseSide(text.substr(cross + 1), size.height);
+    return size;
+}
+
+Image LoadInputImage(const std::string& path) {
+    try {
+        return LoadImageFile(path);
+    } catch (const ImageError& error) {
+        throw UsageError(path + ": " + error.what());
+    }
+}
+
+void CheckOutputPath(const std::string& path) {
+    try {
+        FormatForPath(path);
+    } catch (const ImageError& error) {
+        throw UsageError(path + ": " + error.what());
+    }
+}
+
+void SaveOutputImage(const std::string& path, const Image& image) {
+    try {
+        SaveImageFile(path, image);
+    } catch (const ImageError& error) {
+        throw UsageError(path + ": " + error.what());
+    }
+}
+
+int RunPictureMethod(const HostOptions& host, const FilePair& files, const std::string& method,
+                     const std::vector<zpxhost::Value>& arguments, const CallSettings& settings) {
+    CheckOutputPath(files.output);
+    Image input = LoadInputImage(files.input);
+    Session session(host);
+    session.DeclarationOf(method);  // a module without the method is refused before any picture is made
+    HostPicture picture = session.MakePicture(input);
+    MethodResult result = RunMethod(session, method, picture.get(), arguments, settings);
+    if (!result.picture) throw MethodFailure(method + " returned no picture");
+    SaveOutputImage(files.output, session.ReadPicture(result.picture.get()));
+    return kExitSuccess;
+}
+
+}  // namespace zpxcli

@@ -1,0 +1,127 @@
+#include "cli/Session.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "cli/Errors.h"
+
+namespace zpxcli {
+
+using zpxhost::AppKind;
+using zpxhost::Value;
+
+const char* AppName(AppKind app) {
+    switch (app) {
+        case AppKind::Desktop: return "desktop";
+        case AppKind::Console: return "console";
+        case AppKind::Web: return "web";
+        case AppKind::None: return "none";
+    }
+    return "?";
+}
+
+std::string VersionText(const std::optional<double>& version) {
+    if (!version) return "without a version";
+    char text[40];
+    std::snprintf(text, sizeof text, "%.10g", *version);
+    std::string result = text;
+    if (result.find_first_of(".e") == std::string::npos) result += ".0";
+    return result;
+}
+
+zpxhost::HostConfig HostOptions::Config() const {
+    zpxhost::HostConfig config;
+    config.version = hostVersion;
+    config.app = app;
+    if (layout != 0) {
+        if (layout < 1 || layout > 6) throw UsageError("--layout must be 1 to 6");
+        if (alpha && layout > 2)
+            throw UsageError("--layout " + std::to_string(layout) + " has no alpha channel: use 1 or 2 with --alpha");
+        (alpha ? config.alphaLayout : config.plainLayout) = layout;
+    }
+    return config;
+}
+
+std::string HostOptions::Describe() const {
+    zpxhost::HostConfig config = Config();
+    std::string text = std::string(AppName(app)) + " host " + VersionText(hostVersion);
+    if (app == AppKind::Desktop) {
+        int code = alpha ? config.alphaLayout : config.plainLayout;
+        text += std::string(", ") + (alpha ? "pictures with alpha" : "plain pictures") + " in layout " +
+                std::to_string(code);
+    } else if (alpha) {
+        text += ", pictures with alpha";
+    }
+    return text;
+}
+
+HostPicture& HostPicture::operator=(HostPicture&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        host_ = other.host_;
+        picture_ = other.picture_;
+        other.picture_ = nullptr;
+    }
+    return *this;
+}
+
+void HostPicture::Reset() {
+    if (picture_ != nullptr) host_->Release(picture_);
+    picture_ = nullptr;
+}
+
+Session::Session(const HostOptions& options) : options_(options), host_(options.Config()) {
+    if (!host_.LoadModule(options.modulePath))
+        throw UsageError("cannot load the module " + options.modulePath + ": " + host_.LoadError());
+}
+
+std::optional<zpxhost::ParsedDeclaration> Session::FindDeclaration(const std::string& method) const {
+    for (const zpxhost::Registration::Row& row : registration().rows) {
+        if (row.function == nullptr || !row.hasDeclaration) continue;
+        zpxhost::ParsedDeclaration parsed = zpxhost::ParseDeclaration(row.declaration);
+        if (parsed.valid && parsed.name == method) return parsed;
+    }
+    return std::nullopt;
+}
+
+bool Session::IsRegistered(const std::string& method) const { return FindDeclaration(method).has_value(); }
+
+zpxhost::ParsedDeclaration Session::DeclarationOf(const std::string& method) const {
+    std::optional<zpxhost::ParsedDeclaration> declaration = FindDeclaration(method);
+    if (!declaration) throw UsageError("the module does not register " + method);
+    return *declaration;
+}
+
+HostPicture Session::MakePicture(const Image& image) {
+    HostPicture picture(host_, host_.NewPicture(image.width, image.height, options_.alpha));
+    if (options_.alpha) host_.FillRGBA(picture.get(), image.rgba.data());
+    else host_.FillRGB(picture.get(), image.RGBBytes().data());
+    return picture;
+}
+
+HostPicture Session::MakePlainPicture(const Image& image) {
+    HostPicture picture(host_, host_.NewPicture(image.width, image.height, false));
+    host_.FillRGB(picture.get(), image.RGBBytes().data());
+    return picture;
+}
+
+Image Session::ReadPicture(REALpicture picture) const {
+    Image image;
+    image.width = host_.Width(picture);
+    image.height = host_.Height(picture);
+    image.hasAlpha = host_.HasAlpha(picture);
+    image.rgba = host_.ReadRGBA(picture, true);
+    return image;
+}
+
+Value Session::Call(const std::string& method, REALpicture receiver, std::vector<Value> arguments, int32_t yield) {
+    zpxhost::ParsedDeclaration declaration = DeclarationOf(method);
+    size_t parameters = declaration.parameters.size() - (declaration.ExtendsReceiver() ? 1 : 0);
+    if (parameters == 0 || arguments.size() >= parameters)
+        throw std::logic_error(method + " is not called with its arguments but the yield interval");
+    arguments.resize(parameters - 1);
+    arguments.push_back(yield);
+    return host_.Call(method, receiver, std::move(arguments));
+}
+
+}  // namespace zpxcli

@@ -1,0 +1,87 @@
+// One run of the plug-in module under the emulated host: the host configured
+// from zpx's host options, the module loaded into it, pictures made from
+// image files in the host's own layout and read back, and methods called by
+// name the way host code calls them. Commands and the demo share it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/ImageFile.h"
+#include "host/Host.h"
+
+namespace zpxcli {
+
+struct HostOptions {
+    std::optional<double> hostVersion = zpxhost::HostConfig{}.version;  // nullopt: no version entry
+    zpxhost::AppKind app = zpxhost::AppKind::Desktop;
+    int layout = 0;  // bitmap layout of desktop pictures, 1..6; 0 keeps the host's default
+    bool alpha = false;  // input pictures get an alpha channel
+    std::string modulePath = ZPX_MODULE_PATH;
+
+    // Throws UsageError for a combination the host cannot be.
+    zpxhost::HostConfig Config() const;
+    // One line for people: "desktop host 2019.0, plain pictures in layout 6".
+    std::string Describe() const;
+};
+
+const char* AppName(zpxhost::AppKind app);
+std::string VersionText(const std::optional<double>& version);
+
+// A host picture and the one reference zpx holds on it.
+class HostPicture {
+public:
+    HostPicture() = default;
+    HostPicture(zpxhost::Host& host, REALpicture picture) : host_(&host), picture_(picture) {}
+    ~HostPicture() { Reset(); }
+    HostPicture(HostPicture&& other) noexcept : host_(other.host_), picture_(other.picture_) {
+        other.picture_ = nullptr;
+    }
+    HostPicture& operator=(HostPicture&& other) noexcept;
+    HostPicture(const HostPicture&) = delete;
+    HostPicture& operator=(const HostPicture&) = delete;
+
+    REALpicture get() const { return picture_; }
+    explicit operator bool() const { return picture_ != nullptr; }
+    void Reset();
+
+private:
+    zpxhost::Host* host_ = nullptr;
+    REALpicture picture_ = nullptr;
+};
+
+class Session {
+public:
+    // Makes the host and loads the module; throws UsageError when the module cannot be used.
+    explicit Session(const HostOptions& options);
+
+    zpxhost::Host& host() { return host_; }
+    const HostOptions& options() const { return options_; }
+    const zpxhost::Registration& registration() const { return host_.Registered(); }
+
+    bool IsRegistered(const std::string& method) const;
+    // The registered declaration; throws UsageError when the module did not register the method.
+    zpxhost::ParsedDeclaration DeclarationOf(const std::string& method) const;
+
+    // A picture holding the image, with an alpha channel when the options ask for one.
+    HostPicture MakePicture(const Image& image);
+    // A plain picture of the image's colours: a grey file becomes a mask of its grey levels.
+    HostPicture MakePlainPicture(const Image& image);
+    Image ReadPicture(REALpicture picture) const;
+
+    // Calls a method with its arguments but the last, the yield interval, which
+    // is passed in that last parameter. Declared defaults fill any gap.
+    // Host exceptions the method raises are recorded by the host, not thrown.
+    zpxhost::Value Call(const std::string& method, REALpicture receiver, std::vector<zpxhost::Value> arguments,
+                        int32_t yield);
+    size_t RaisedCount() const { return host_.Raised().size(); }
+
+private:
+    std::optional<zpxhost::ParsedDeclaration> FindDeclaration(const std::string& method) const;
+
+    HostOptions options_;
+    zpxhost::Host host_;
+};
+
+}  // namespace zpxcli

@@ -1,0 +1,205 @@
+// zpx's image readers and writers: every format round-trips, other PNG
+// layouts and deep Netpbm samples convert to 8-bit RGBA, and damaged or
+// hostile files are refused without taking memory for their claims.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/ImageFile.h"
+
+namespace zpxcli {
+namespace {
+
+Image Pattern(int width, int height, bool alpha, bool grey) {
+    Image image = Image::Blank(width, height, alpha);
+    image.isGrey = grey;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint8_t* pixel = image.PixelAt(x, y);
+            pixel[0] = static_cast<uint8_t>(x * 37 + y * 11);
+            pixel[1] = grey ? pixel[0] : static_cast<uint8_t>(x * 5 + y * 71);
+            pixel[2] = grey ? pixel[0] : static_cast<uint8_t>(255 - x * 13);
+            pixel[3] = alpha ? static_cast<uint8_t>(x * 29 + y) : 255;
+        }
+    }
+    return image;
+}
+
+Image Decode(const std::vector<uint8_t>& bytes, ImageFormat format) {
+    return LoadImageFromMemory(bytes.data(), bytes.size(), format);
+}
+
+Image Decode(const std::string& text, ImageFormat format) {
+    return LoadImageFromMemory(reinterpret_cast<const uint8_t*>(text.data()), text.size(), format);
+}
+
+// The bytes of a literal, NULs included.
+template <size_t N>
+std::string Bytes(const char (&text)[N]) {
+    return std::string(text, N - 1);
+}
+
+struct RoundTrip {
+    ImageFormat format;
+    bool alpha, grey;
+    bool keepsAlpha;
+};
+
+void PrintTo(const RoundTrip& trip, std::ostream* out) {
+    *out << FormatName(trip.format) << (trip.grey ? " grey" : " colour") << (trip.alpha ? " with alpha" : "");
+}
+
+class cliImageRoundTrip : public testing::TestWithParam<RoundTrip> {};
+
+TEST_P(cliImageRoundTrip, DecodesWhatItEncoded) {
+    const RoundTrip& trip = GetParam();
+    Image original = Pattern(13, 7, trip.alpha, trip.grey);
+    Image decoded = Decode(EncodeImage(original, trip.format), trip.format);
+    ASSERT_EQ(decoded.width, 13);
+    ASSERT_EQ(decoded.height, 7);
+    EXPECT_EQ(decoded.hasAlpha, trip.keepsAlpha);
+    if (!trip.keepsAlpha)
+        for (size_t i = 3; i < original.rgba.size(); i += 4) original.rgba[i] = 255;
+    EXPECT_EQ(decoded.rgba, original.rgba);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFormat, cliImageRoundTrip,
+                         testing::Values(RoundTrip{ImageFormat::Png, false, false, false},
+                                         RoundTrip{ImageFormat::Png, true, false, true},
+                                         RoundTrip{ImageFormat::Ppm, false, false, false},
+                                         RoundTrip{ImageFormat::Ppm, true, false, false},
+                                         RoundTrip{ImageFormat::Pgm, false, true, false},
+                                         RoundTrip{ImageFormat::Pam, false, false, false},
+                                         RoundTrip{ImageFormat::Pam, true, false, true},
+                                         RoundTrip{ImageFormat::Pam, false, true, false},
+                                         RoundTrip{ImageFormat::Pam, true, true, true}));
+
+TEST(cliImageFile, PgmOfAColourImageHoldsItsLuma) {
+    Image colour = Image::Blank(2, 1, false);
+    std::memcpy(colour.PixelAt(0, 0), "\xFF\x00\x00\xFF", 4);
+    std::memcpy(colour.PixelAt(1, 0), "\x00\x00\xFF\xFF", 4);
+    Image grey = Decode(EncodeImage(colour, ImageFormat::Pgm), ImageFormat::Pgm);
+    EXPECT_TRUE(grey.isGrey);
+    EXPECT_EQ(grey.PixelAt(0, 0)[0], 76);  // 0.299 * 255
+    EXPECT_EQ(grey.PixelAt(1, 0)[2], 29);  // 0.114 * 255
+}
+
+// A PNG written by libpng's own simple writer in any of its layouts.
+std::vector<uint8_t> PngInLayout(uint32_t format, const void* pixels, int width, int height,
+                                 const void* colourMap = nullptr, int colours = 0) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = format;
+    image.colormap_entries = static_cast<png_uint_32>(colours);
+    png_alloc_size_t size = 0;
+    EXPECT_TRUE(png_image_write_get_memory_size(image, size, 0, pixels, 0, colourMap));
+    std::vector<uint8_t> bytes(size);
+    EXPECT_TRUE(png_image_write_to_memory(&image, bytes.data(), &size, 0, pixels, 0, colourMap));
+    bytes.resize(size);
+    return bytes;
+}
+
+TEST(cliImageFile, PngOfEveryLayoutBecomesEightBitRGBA) {
+    const uint8_t grey[] = {0, 128, 255};
+    Image fromGrey = Decode(PngInLayout(PNG_FORMAT_GRAY, grey, 3, 1), ImageFormat::Png);
+    EXPECT_TRUE(fromGrey.isGrey);
+    EXPECT_FALSE(fromGrey.hasAlpha);
+    EXPECT_EQ(std::vector<uint8_t>(fromGrey.rgba.begin() + 4, fromGrey.rgba.begin() + 8),
+              (std::vector<uint8_t>{128, 128, 128, 255}));
+
+    const uint8_t greyAlpha[] = {200, 100};
+    Image fromGreyAlpha = Decode(PngInLayout(PNG_FORMAT_GA, greyAlpha, 1, 1), ImageFormat::Png);
+    EXPECT_TRUE(fromGreyAlpha.hasAlpha);
+    EXPECT_EQ(fromGreyAlpha.rgba, (std::vector<uint8_t>{200, 200, 200, 100}));
+
+    // Sixteen bits a sample: 0x8000 of 0xFFFF rounds to 128.
+    const uint16_t deep[] = {0xFFFF, 0x8000, 0x0000, 0xFFFF};
+    Image fromDeep = Decode(PngInLayout(PNG_FORMAT_LINEAR_RGB_ALPHA, deep, 1, 1), ImageFormat::Png);
+    ASSERT_EQ(fromDeep.rgba.size(), 4u);
+    EXPECT_EQ(fromDeep.rgba[0], 255);
+    EXPECT_EQ(fromDeep.rgba[1], 128);
+    EXPECT_EQ(fromDeep.rgba[3], 255);
+
+    const uint8_t palette[] = {255, 0, 0, 0, 0, 255};
+    const uint8_t indices[] = {1, 0};
+    Image fromPalette =
+        Decode(PngInLayout(PNG_FORMAT_RGB_COLORMAP, indices, 2, 1, palette, 2), ImageFormat::Png);
+    EXPECT_EQ(fromPalette.rgba, (std::vector<uint8_t>{0, 0, 255, 255, 255, 0, 0, 255}));
+}
+
+TEST(cliImageFile, NetpbmSamplesOfAnyMaxvalScaleToEightBits) {
+    Image deep = Decode(Bytes("P6\n1 1\n65535\n\xFF\xFF\x80\x00\x00\x00"), ImageFormat::Ppm);
+    EXPECT_EQ(deep.rgba, (std::vector<uint8_t>{255, 128, 0, 255}));
+    Image shallow = Decode(Bytes("P5 2 1 15 \x0F\x07"), ImageFormat::Pgm);
+    EXPECT_EQ(shallow.rgba, (std::vector<uint8_t>{255, 255, 255, 255, 119, 119, 119, 255}));
+    Image commented = Decode(Bytes("P5\n# a comment\n1 # another\n1\n255\n\x2A"), ImageFormat::Pgm);
+    EXPECT_EQ(commented.rgba[0], 0x2A);
+    Image pamWithoutType = Decode(Bytes("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 2\nMAXVAL 255\nENDHDR\n\x10\x20"),
+                                  ImageFormat::Pam);
+    EXPECT_EQ(pamWithoutType.rgba, (std::vector<uint8_t>{0x10, 0x10, 0x10, 0x20}));
+}
+
+// A PNG whose header claims a size; its chunks carry correct checksums.
+std::vector<uint8_t> PngClaiming(uint32_t width, uint32_t height) {
+    uint8_t file[33] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    uint8_t* chunk = file + 12;
+    auto putBigEndian = [](uint8_t* at, uint32_t value) {
+        for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+    };
+    putBigEndian(chunk + 4, width);
+    putBigEndian(chunk + 8, height);
+    chunk[12] = 8;  // bit depth
+    chunk[13] = 6;  // RGBA
+    putBigEndian(chunk + 17, static_cast<uint32_t>(crc32(0, chunk, 17)));
+    return std::vector<uint8_t>(file, file + sizeof file);
+}
+
+TEST(cliImageFile, HugeClaimsAreRefusedBeforeAllocating) {
+    EXPECT_THROW(Decode(PngClaiming(100000, 100000), ImageFormat::Png), ImageError);
+    EXPECT_THROW(Decode(PngClaiming(20000, 20000), ImageFormat::Png), ImageError);  // each side fits, the total not
+    EXPECT_THROW(Decode(std::string("P6\n100000 100000\n255\n"), ImageFormat::Ppm), ImageError);
+    EXPECT_THROW(Decode(std::string("P6\n9999999999 1\n255\n"), ImageFormat::Ppm), ImageError);
+    // Within the limits, but the pixels are not there.
+    EXPECT_THROW(Decode(std::string("P7\nWIDTH 4000\nHEIGHT 4000\nDEPTH 4\nMAXVAL 255\nENDHDR\n"), ImageFormat::Pam),
+                 ImageError);
+}
+
+TEST(cliImageFile, EveryTruncationIsAnError) {
+    Image image = Pattern(9, 5, true, false);
+    for (ImageFormat format : {ImageFormat::Png, ImageFormat::Ppm, ImageFormat::Pam}) {
+        std::vector<uint8_t> whole = EncodeImage(image, format);
+        for (size_t length = 0; length < whole.size(); ++length)
+            EXPECT_THROW(LoadImageFromMemory(whole.data(), length, format), ImageError)
+                << FormatName(format) << " cut to " << length << " of " << whole.size() << " bytes";
+    }
+}
+
+TEST(cliImageFile, MalformedNetpbmIsRefused) {
+    for (const char* text : {"P3\n1 1\n255\n0 0 0\n",              // plain text samples
+                             "P6\n1 1\n0\n\x00\x00\x00",            // maxval 0
+                             "P6\n1 1\n70000\n\x00\x00\x00",        // maxval beyond 16 bits
+                             "P6\n0 1\n255\n",                      // no pixels
+                             "P6\n1 1\n255",                        // header not ended
+                             "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\nxxxx",
+                             "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 5\nMAXVAL 255\nENDHDR\nxxxxx",
+                             "P7\nWIDTH 1\nHEIGHT 1\nMAXVAL 255\nENDHDR\nx"})
+        EXPECT_THROW(Decode(std::string(text), ImageFormat::Ppm), ImageError) << text;
+}
+
+TEST(cliImageFile, FormatFollowsTheExtension) {
+    EXPECT_EQ(FormatForPath("a/b.PNG"), ImageFormat::Png);
+    EXPECT_EQ(FormatForPath("x.pgm"), ImageFormat::Pgm);
+    EXPECT_EQ(FormatForPath("x.pam"), ImageFormat::Pam);
+    EXPECT_THROW(FormatForPath("x.gif"), ImageError);
+    EXPECT_THROW(FormatForPath("dir.png/file"), ImageError);
+}
+
+}  // namespace
+}  // namespace zpxcli
