@@ -2,6 +2,7 @@
 // host lists them. Flags hold bit 18 until REALPluginMain converts them for
 // the host at hand.
 #include "plugin/PluginMain.h"
+#include "resample/Resampler.h"
 #include "scale/Scalers.h"
 
 namespace {
@@ -14,6 +15,9 @@ void* Entry(Function function) {
 REALmethodDefinition pictureMethods[] = {
     {Entry(ScalePicture), nullptr,
      "ScaleZPX(width as integer, height as integer, AntiAlias as boolean=false, YieldTicks as integer=0) as picture",
+     REALdefaultMethodFlags, 0, 0},
+    {Entry(PictureScalingZPX), nullptr,
+     "ScalingZPX(mode as integer, width as integer, height as integer, yield as integer = 0) as picture",
      REALdefaultMethodFlags, 0, 0},
 };
 const uint32_t pictureMethodCount = sizeof pictureMethods / sizeof pictureMethods[0];
