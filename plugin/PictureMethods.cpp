@@ -1,6 +1,8 @@
 // The methods this library adds to the host's Picture class, in the order the
 // host lists them. Flags hold bit 18 until REALPluginMain converts them for
 // the host at hand.
+#include "effects/Blur.h"
+#include "effects/DrawPictureF.h"
 #include "plugin/PluginMain.h"
 #include "resample/Resampler.h"
 #include "scale/Scalers.h"
@@ -13,12 +15,18 @@ void* Entry(Function function) {
 }  // namespace
 
 REALmethodDefinition pictureMethods[] = {
+    {Entry(DrawPictureF), nullptr,
+     "DrawPictureFZPX(pic as picture, x as double, y as double, alpha as double = 1.0, yield as integer = 0) as "
+     "boolean",
+     REALdefaultMethodFlags, 0, 0},
     {Entry(ScalePicture), nullptr,
      "ScaleZPX(width as integer, height as integer, AntiAlias as boolean=false, YieldTicks as integer=0) as picture",
      REALdefaultMethodFlags, 0, 0},
     {Entry(PictureScalingZPX), nullptr,
      "ScalingZPX(mode as integer, width as integer, height as integer, yield as integer = 0) as picture",
      REALdefaultMethodFlags, 0, 0},
+    {Entry(BlurZPX), nullptr, "BlurZPX(Radius as double, yield as integer = 0) as picture", REALdefaultMethodFlags,
+     0, 0},
 };
 const uint32_t pictureMethodCount = sizeof pictureMethods / sizeof pictureMethods[0];
 

@@ -1,0 +1,247 @@
+// BlurZPX. The square average is two one-dimensional box filters: down the
+// columns from the source into the result, then along each row of the result
+// in place, reading from a copy of that row. Both passes slide their sums (one
+// per column in the first, three in the second), so a pixel costs one addition
+// and one subtraction per channel whatever the radius, and each average is a
+// lookup in a table of quotients instead of a division.
+//
+// Each pass truncates its own average: a result channel is
+// floor(sum of 2r + 1 first-pass averages / (2r + 1)), which is not one
+// division of the whole square by (2r + 1)^2. Do not merge the passes.
+//
+// Pixels beyond an edge repeat the edge pixel. Only red, green and blue are
+// read; the result comes from the host's plain new-picture entry, so it has no
+// alpha channel whatever the source has.
+//
+// When a working buffer cannot be allocated the call gives nil. Handing out
+// the new picture unwritten would give the caller an all-white picture that
+// it could not tell from a real blur.
+#include "effects/Blur.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "picture/PictureEditor.h"
+#include "picture/PixelFormat.h"
+#include "plugin/CBuffer.h"
+#include "plugin/HostCallbacks.h"
+#include "plugin/HostRefs.h"
+#include "plugin/Yield.h"
+
+namespace {
+
+constexpr int32_t kLargestSide = 32767;
+constexpr int32_t kResultDepth = 32;
+// Bytes kept past the end of the column sums and of the row copy.
+constexpr int64_t kBufferSlack = 20;
+constexpr int32_t kChannelValues = 256;
+
+// Radius truncated toward zero; 0 (no blur) for NaN, infinities and values
+// that a 32-bit integer cannot hold.
+int32_t WholeRadius(double Radius) {
+    if (!(Radius > -2147483649.0 && Radius < 2147483648.0)) return 0;
+    return static_cast<int32_t>(Radius);
+}
+
+bool SideAllowed(int32_t side) { return side >= 1 && side <= kLargestSide; }
+
+struct BlurBuffers {
+    // quotient[i] = i / (2r + 1) for every sum a window can reach, then 256 zeros.
+    CBuffer<int32_t> quotient;
+    // Sliding sums of the first pass, one per column.
+    CBuffer<int32_t> red, green, blue;
+    // The result row the second pass reads while it rewrites the row.
+    CBuffer<uint8_t> row;
+
+    bool Allocate(int32_t r, int32_t width, int32_t rowBytes) {
+        const int64_t span = 2 * static_cast<int64_t>(r) + 1;
+        quotient = AllocateZeroedBytes<int32_t>(span * 1024 + 1024);
+        const int64_t sumBytes = 4 * static_cast<int64_t>(width) + kBufferSlack;
+        red = AllocateZeroedBytes<int32_t>(sumBytes);
+        green = AllocateZeroedBytes<int32_t>(sumBytes);
+        blue = AllocateZeroedBytes<int32_t>(sumBytes);
+        row = AllocateZeroedBytes<uint8_t>(static_cast<int64_t>(rowBytes) + kBufferSlack);
+        return quotient && red && green && blue && row;
+    }
+};
+
+// Each quotient v fills span consecutive entries: the same table as
+// dividing every index, without a division per entry.
+void FillQuotients(int32_t* quotient, int32_t r) {
+    const int32_t span = 2 * r + 1;
+    for (int32_t value = 0; value < kChannelValues; ++value) {
+        std::fill_n(quotient + static_cast<ptrdiff_t>(value) * span, span, value);
+    }
+}
+
+// Calls add(line, times) for each distinct line of the window -r..r around
+// line 0 once its positions are clamped to 0..length - 1, with the number of
+// positions that land on it. The first window then costs at most `length`
+// lines, however large r is, and sums exactly what 2r + 1 clamped reads sum.
+template <class Add>
+void ForFirstWindow(int32_t r, int32_t length, Add&& add) {
+    if (length == 1) {
+        add(0, 2 * r + 1);
+        return;
+    }
+    add(0, r + 1);
+    const int32_t inner = std::min(r, length - 2);
+    for (int32_t line = 1; line <= inner; ++line) add(line, 1);
+    if (r >= length - 1) add(length - 1, r - length + 2);
+}
+
+int32_t Clamped(int64_t line, int32_t length) {
+    return static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(line, 0), length - 1));
+}
+
+inline int32_t Signed(uint32_t channel) { return static_cast<int32_t>(channel); }
+
+struct ChannelSums {
+    int32_t red = 0, green = 0, blue = 0;
+
+    void Add(const RGB& c, int32_t times) {
+        red += times * Signed(c.red);
+        green += times * Signed(c.green);
+        blue += times * Signed(c.blue);
+    }
+    void Slide(const RGB& entering, const RGB& leaving) {
+        red += Signed(entering.red) - Signed(leaving.red);
+        green += Signed(entering.green) - Signed(leaving.green);
+        blue += Signed(entering.blue) - Signed(leaving.blue);
+    }
+};
+
+template <class Layout>
+inline RGB ChannelsAt(const uint8_t* row, int32_t x, int32_t bytesPerPixel) {
+    return Decode<Layout>(LoadPixel(row + static_cast<ptrdiff_t>(x) * bytesPerPixel));
+}
+
+template <class Layout>
+inline void StoreAverage(uint8_t* row, int32_t x, int32_t bytesPerPixel, const int32_t* quotient, int32_t red,
+                         int32_t green, int32_t blue) {
+    StorePixel(row + static_cast<ptrdiff_t>(x) * bytesPerPixel,
+               Encode<Layout>(static_cast<uint32_t>(quotient[red]), static_cast<uint32_t>(quotient[green]),
+                              static_cast<uint32_t>(quotient[blue])));
+}
+
+template <class Source>
+void AddSourceRow(const PictureReader& source, int32_t y, int32_t times, BlurBuffers& buffers) {
+    const uint8_t* row = source.RowAddress(y);
+    for (int32_t x = 0; x < source.width; ++x) {
+        const RGB c = ChannelsAt<Source>(row, x, source.bytesPerPixel);
+        buffers.red[x] += times * Signed(c.red);
+        buffers.green[x] += times * Signed(c.green);
+        buffers.blue[x] += times * Signed(c.blue);
+    }
+}
+
+template <class Source>
+void SlideSourceRows(const PictureReader& source, int32_t entering, int32_t leaving, BlurBuffers& buffers) {
+    const uint8_t* in = source.RowAddress(entering);
+    const uint8_t* out = source.RowAddress(leaving);
+    for (int32_t x = 0; x < source.width; ++x) {
+        const RGB added = ChannelsAt<Source>(in, x, source.bytesPerPixel);
+        const RGB removed = ChannelsAt<Source>(out, x, source.bytesPerPixel);
+        buffers.red[x] += Signed(added.red) - Signed(removed.red);
+        buffers.green[x] += Signed(added.green) - Signed(removed.green);
+        buffers.blue[x] += Signed(added.blue) - Signed(removed.blue);
+    }
+}
+
+// First pass: result row y averages source rows y - r .. y + r of its column.
+template <class Source, class Result>
+void BlurColumns(const PictureReader& source, PictureWriter& result, BlurBuffers& buffers, int32_t r,
+                 YieldData& yieldRecord) {
+    ForFirstWindow(r, source.height,
+                   [&](int32_t y, int32_t times) { AddSourceRow<Source>(source, y, times, buffers); });
+    for (int32_t y = 0; y < source.height; ++y) {
+        if (Result::valid) {
+            uint8_t* out = result.RowAddress(y);
+            for (int32_t x = 0; x < source.width; ++x) {
+                StoreAverage<Result>(out, x, result.bytesPerPixel, buffers.quotient.get(), buffers.red[x],
+                                     buffers.green[x], buffers.blue[x]);
+            }
+        }
+        SlideSourceRows<Source>(source, Clamped(static_cast<int64_t>(y) + r + 1, source.height),
+                                Clamped(static_cast<int64_t>(y) - r, source.height), buffers);
+        yieldRecord.YieldPoint();
+    }
+}
+
+// Second pass: every pixel of a result row averages pixels x - r .. x + r of
+// the same row as the first pass left it.
+template <class Result>
+void BlurRow(uint8_t* out, const uint8_t* copy, int32_t width, int32_t bytesPerPixel, int32_t r,
+             const int32_t* quotient) {
+    ChannelSums sums;
+    ForFirstWindow(r, width,
+                   [&](int32_t x, int32_t times) { sums.Add(ChannelsAt<Result>(copy, x, bytesPerPixel), times); });
+    for (int32_t x = 0; x < width; ++x) {
+        if (Result::valid) StoreAverage<Result>(out, x, bytesPerPixel, quotient, sums.red, sums.green, sums.blue);
+        sums.Slide(ChannelsAt<Result>(copy, Clamped(static_cast<int64_t>(x) + r + 1, width), bytesPerPixel),
+                   ChannelsAt<Result>(copy, Clamped(static_cast<int64_t>(x) - r, width), bytesPerPixel));
+    }
+}
+
+template <class Result>
+void BlurRows(PictureWriter& result, BlurBuffers& buffers, int32_t r, YieldData& yieldRecord) {
+    for (int32_t y = 0; y < result.height; ++y) {
+        uint8_t* out = result.RowAddress(y);
+        memcpy(buffers.row.get(), out, static_cast<size_t>(result.rowBytes));
+        BlurRow<Result>(out, buffers.row.get(), result.width, result.bytesPerPixel, r, buffers.quotient.get());
+        yieldRecord.YieldPoint();
+    }
+}
+
+template <class Source, class Result>
+void Blur(const PictureReader& source, PictureWriter& result, BlurBuffers& buffers, int32_t r,
+          YieldData& yieldRecord) {
+    FillQuotients(buffers.quotient.get(), r);
+    yieldRecord.YieldPoint();
+    BlurColumns<Source, Result>(source, result, buffers, r, yieldRecord);
+    BlurRows<Result>(result, buffers, r, yieldRecord);
+}
+
+// A plain picture the size of the source, opened for writing. The view holds
+// a reference of its own, so the creation reference goes either way.
+bool OpenPlainResult(PictureWriter& result, int32_t width, int32_t height) {
+    HostPictureRef created(REALNewPicture(width, height, kResultDepth));
+    if (!created) return false;
+    if (!result.GetPictureEditor(created.get(), false, true)) return false;
+    // Our own guard: a host that made another size would send the passes outside its rows.
+    return result.width == width && result.height == height;
+}
+
+}  // namespace
+
+REALpicture BlurZPX(REALpicture picture, double Radius, int32_t yield) {
+    const int32_t r = WholeRadius(Radius);
+    if (r < 1) {
+        if (picture != nullptr) REALLockObject(picture);
+        return picture;
+    }
+    PictureReader source;
+    if (!source.GetPictureEditor(picture, true, false)) return nullptr;
+    if (!SideAllowed(source.width) || !SideAllowed(source.height)) return nullptr;
+    PictureWriter result;
+    if (!OpenPlainResult(result, source.width, source.height)) return nullptr;
+
+    YieldData yieldRecord;
+    yieldRecord.Start(yield);
+    bool blurred = false;
+    {
+        BlurBuffers buffers;
+        if (buffers.Allocate(r, source.width, result.rowBytes)) {
+            WithLayouts(source.pixelFormat, result.pixelFormat, [&](auto from, auto to) {
+                Blur<decltype(from), decltype(to)>(source, result, buffers, r, yieldRecord);
+            });
+            blurred = true;
+        }
+    }
+    yieldRecord.YieldPoint();
+    // Owned from here so that nothing after the hand-over can leak it.
+    HostPictureRef blurredPicture;
+    if (blurred) blurredPicture.reset(result.RenderPictureWriter());
+    source.ReleasePicture();
+    return blurredPicture.release();
+}

@@ -1,0 +1,248 @@
+// DrawPictureFZPX. Destination pixel (X, Y) looks at the source around
+// (X - x, Y - y): its four neighbours upper left, upper right, lower right and
+// lower left, each weighted by its bilinear share times alpha, thinned by
+// (255 - mask) / 255 when the source has a mask. Each channel product is
+// truncated before it is summed; the weight that the neighbours inside the
+// source leave over is taken from the destination's old pixel. Every
+// destination pixel is rewritten, with the fourth byte of its layout.
+//
+// The position split and the four weights are computed once per call. The
+// neighbours are always visited in the order above: the remaining weight is a
+// double, and subtracting in another order can change it in the last bit.
+//
+// What this file does where the drawing rules leave the choice open:
+// - Coordinates that are NaN or infinite, or whose floor does not fit a
+//   32-bit integer: false, nothing drawn, no exception. Checked right after
+//   the nil checks, before the host is asked for the mask.
+// - An alpha so large (or NaN) that a channel product or an accumulator could
+//   leave the 32-bit range: rejected the same way. An accumulator is at most
+//   255 * |w| for each of the four neighbours plus 255 * |1 - sum of e| for
+//   the destination, so at most 255 * (2 * sum|w| + 1); that must stay within
+//   2^30, half the range, which leaves room for rounding and keeps |alpha| up
+//   to about two million working.
+// - A mask smaller than its picture: the mask's own bounds are tested, and a
+//   neighbour outside the mask's pixels counts as mask value 0 (full weight).
+// - Drawing a picture into itself: the source is read from a snapshot of its
+//   pixels taken once the views are open, so the result is what drawing a copy
+//   would give. When the snapshot cannot be allocated: false, nothing drawn.
+#include "effects/DrawPictureF.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "picture/PictureEditor.h"
+#include "picture/PixelFormat.h"
+#include "plugin/CBuffer.h"
+#include "plugin/HostCallbacks.h"
+#include "plugin/HostRefs.h"
+#include "plugin/HostStrings.h"
+#include "plugin/Yield.h"
+
+namespace {
+
+constexpr int32_t kBytesPerPixel = 4;
+constexpr double kMaskScale = 255.0;
+constexpr double kLargestAccumulator = 1073741824.0;  // 2^30
+
+enum Neighbour { kUpperLeft, kUpperRight, kLowerRight, kLowerLeft, kNeighbours };
+
+// Where the source's top-left corner falls and how strongly each neighbour counts.
+struct Placement {
+    int32_t ix = 0, iy = 0;
+    double weight[kNeighbours] = {};
+};
+
+// floor(coordinate) as a 32-bit integer and the distance from it; false for
+// NaN, infinities and floors beyond 32 bits.
+bool SplitCoordinate(double coordinate, int32_t& whole, double& fraction) {
+    const double down = std::floor(coordinate);
+    if (!(down >= -2147483648.0 && down <= 2147483647.0)) return false;
+    whole = static_cast<int32_t>(down);
+    fraction = std::fabs(coordinate - static_cast<double>(whole));
+    return true;
+}
+
+bool AccumulatorsFit(const Placement& at) {
+    double total = 0.0;
+    for (double weight : at.weight) total += std::fabs(weight);
+    return 255.0 * (2.0 * total + 1.0) <= kLargestAccumulator;  // false for NaN
+}
+
+bool PlaceSource(double x, double y, double alpha, Placement& at) {
+    double fx = 0.0, fy = 0.0;
+    if (!SplitCoordinate(x, at.ix, fx) || !SplitCoordinate(y, at.iy, fy)) return false;
+    // Multiplied in exactly this order.
+    at.weight[kUpperLeft] = (fx * fy) * alpha;
+    at.weight[kUpperRight] = ((1.0 - fx) * fy) * alpha;
+    at.weight[kLowerRight] = ((1.0 - fx) * (1.0 - fy)) * alpha;
+    at.weight[kLowerLeft] = ((1.0 - fy) * fx) * alpha;
+    return AccumulatorsFit(at);
+}
+
+// Rows of a picture as the drawing reads them: the view's own, or a snapshot
+// of them. Null for a row outside the picture.
+struct ReadRows {
+    const PictureEditor* view = nullptr;
+    const uint32_t* snapshot = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+
+    const uint8_t* Row(int64_t y) const {
+        if (view == nullptr || y < 0 || y >= height) return nullptr;
+        if (snapshot != nullptr) return reinterpret_cast<const uint8_t*>(snapshot + y * width);
+        return view->RowAddress(static_cast<int32_t>(y));
+    }
+};
+
+ReadRows RowsOf(const PictureEditor& view, const uint32_t* snapshot = nullptr) {
+    return ReadRows{&view, snapshot, view.width, view.height};
+}
+
+// A copy of every pixel of view, row after row; null when it cannot be had.
+CBuffer<uint32_t> SnapshotOf(const PictureEditor& view) {
+    CBuffer<uint32_t> copy = AllocateZeroed<uint32_t>(static_cast<int64_t>(view.width) * view.height);
+    if (!copy) return copy;
+    for (int32_t y = 0; y < view.height; ++y) {
+        memcpy(copy.get() + static_cast<ptrdiff_t>(y) * view.width, view.RowAddress(y),
+               static_cast<size_t>(view.width) * kBytesPerPixel);
+    }
+    return copy;
+}
+
+struct NoMask {
+    static constexpr bool present = false;
+    using Layout = UnknownLayout;
+};
+
+template <class MaskLayout>
+struct MaskIn {
+    static constexpr bool present = true;
+    using Layout = MaskLayout;
+};
+
+inline const uint8_t* PixelAt(const uint8_t* row, int64_t x) { return row + x * kBytesPerPixel; }
+
+// The neighbour's weight after the mask; outside the mask's pixels the mask value is 0.
+template <class Mask>
+inline double EffectiveWeight(double weight, const uint8_t* maskRow, int64_t x, int32_t maskWidth) {
+    if (!Mask::present) return weight;
+    const uint32_t value = maskRow != nullptr && x < maskWidth
+                               ? RedOf<typename Mask::Layout>(LoadPixel(PixelAt(maskRow, x)))
+                               : 0;
+    return ((kMaskScale - static_cast<double>(value)) * weight) / kMaskScale;
+}
+
+// The truncated product: never rounded.
+inline int32_t Share(uint32_t channel, double weight) {
+    return static_cast<int32_t>(static_cast<double>(channel) * weight);
+}
+
+inline uint32_t ClampedChannel(int32_t value) {
+    if (value < 0) return 0;
+    if (value > 255) return 255;
+    return static_cast<uint32_t>(value);
+}
+
+struct Accumulator {
+    int32_t red = 0, green = 0, blue = 0;
+
+    template <class Layout>
+    void Add(uint32_t word, double weight) {
+        red += Share(RedOf<Layout>(word), weight);
+        green += Share(GreenOf<Layout>(word), weight);
+        blue += Share(BlueOf<Layout>(word), weight);
+    }
+};
+
+template <class Source, class Destination, class Mask>
+void DrawRow(const Placement& at, int32_t Y, const ReadRows& source, const ReadRows& mask, uint8_t* out,
+             int32_t width) {
+    const int64_t upper = static_cast<int64_t>(Y) - at.iy - 1;
+    const uint8_t* const sourceRow[kNeighbours] = {source.Row(upper), source.Row(upper), source.Row(upper + 1),
+                                                   source.Row(upper + 1)};
+    const uint8_t* const maskRow[kNeighbours] = {mask.Row(upper), mask.Row(upper), mask.Row(upper + 1),
+                                                 mask.Row(upper + 1)};
+    for (int32_t X = 0; X < width; ++X) {
+        const int64_t left = static_cast<int64_t>(X) - at.ix - 1;
+        const int64_t column[kNeighbours] = {left, left + 1, left + 1, left};
+        Accumulator sum;
+        double remaining = 1.0;
+        for (int k = 0; k < kNeighbours; ++k) {
+            if (sourceRow[k] == nullptr || column[k] < 0 || column[k] >= source.width) continue;
+            const double weight = EffectiveWeight<Mask>(at.weight[k], maskRow[k], column[k], mask.width);
+            sum.Add<Source>(LoadPixel(PixelAt(sourceRow[k], column[k])), weight);
+            remaining -= weight;
+        }
+        uint8_t* pixel = out + static_cast<ptrdiff_t>(X) * kBytesPerPixel;
+        if (remaining > 0.0) sum.Add<Destination>(LoadPixel(pixel), remaining);
+        StorePixel(pixel, Encode<Destination>(ClampedChannel(sum.red), ClampedChannel(sum.green),
+                                              ClampedChannel(sum.blue)));
+    }
+}
+
+template <class Source, class Destination, class Mask>
+void DrawRows(const Placement& at, PictureReader& destination, const ReadRows& source, const ReadRows& mask,
+              YieldData& yieldRecord) {
+    for (int32_t Y = 0; Y < destination.height; ++Y) {
+        // A layout nothing can be written to keeps every pixel; the rows still yield.
+        if (Destination::valid) {
+            DrawRow<Source, Destination, Mask>(at, Y, source, mask, destination.RowAddress(Y), destination.width);
+        }
+        yieldRecord.YieldPoint();
+    }
+}
+
+void Draw(const Placement& at, PictureReader& destination, int32_t sourceFormat, const ReadRows& source,
+          const PictureReader* maskView, YieldData& yieldRecord) {
+    WithLayouts(sourceFormat, destination.pixelFormat, [&](auto from, auto to) {
+        using Source = decltype(from);
+        using Destination = decltype(to);
+        if (maskView == nullptr) {
+            DrawRows<Source, Destination, NoMask>(at, destination, source, ReadRows{}, yieldRecord);
+            return;
+        }
+        WithLayout(maskView->pixelFormat, [&](auto maskLayout) {
+            DrawRows<Source, Destination, MaskIn<decltype(maskLayout)>>(at, destination, source, RowsOf(*maskView),
+                                                                        yieldRecord);
+        });
+    });
+}
+
+}  // namespace
+
+bool DrawPictureF(REALpicture destination, REALpicture pic, double x, double y, double alpha, int32_t yield) {
+    if (destination == nullptr) {
+        RaiseException("NilObjectException", "source is nil", REALencodingASCII, 0);
+        return false;
+    }
+    if (pic == nullptr) {
+        RaiseException("NilObjectException", "picture is nil", REALencodingASCII, 0);
+        return false;
+    }
+    Placement at;
+    if (!PlaceSource(x, y, alpha, at)) return false;
+
+    // Declared in this order so that they go in the order source view,
+    // destination view, mask view, mask reference, on every path.
+    HostPictureRef mask(REALGetPictureMask(pic, false));
+    PictureReader maskView;
+    PictureReader destinationView;
+    PictureReader sourceView;
+    if (mask && !maskView.GetPictureEditor(mask.get(), true, true)) return false;
+    if (!destinationView.GetPictureEditor(destination, true, true)) return false;
+    if (!sourceView.GetPictureEditor(pic, true, false)) return false;
+
+    CBuffer<uint32_t> snapshot;
+    if (pic == destination && sourceView.width > 0 && sourceView.height > 0) {
+        snapshot = SnapshotOf(sourceView);
+        if (!snapshot) return false;
+    }
+
+    YieldData yieldRecord;
+    yieldRecord.Start(yield);
+    yieldRecord.YieldPoint();
+    Draw(at, destinationView, sourceView.pixelFormat, RowsOf(sourceView, snapshot.get()),
+         mask ? &maskView : nullptr, yieldRecord);
+    yieldRecord.YieldPoint();
+    return true;
+}
