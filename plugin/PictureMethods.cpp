@@ -22,6 +22,10 @@ REALmethodDefinition pictureMethods[] = {
     {Entry(ScalePicture), nullptr,
      "ScaleZPX(width as integer, height as integer, AntiAlias as boolean=false, YieldTicks as integer=0) as picture",
      REALdefaultMethodFlags, 0, 0},
+    {Entry(ScalePictureImageAndMask), nullptr,
+     "ScaleImageAndMaskZPX(width as integer, height as integer, AntiAlias as boolean=false, YieldTicks as "
+     "integer=0) as picture",
+     REALdefaultMethodFlags, 0, 0},
     {Entry(PictureScalingZPX), nullptr,
      "ScalingZPX(mode as integer, width as integer, height as integer, yield as integer = 0) as picture",
      REALdefaultMethodFlags, 0, 0},

@@ -1,4 +1,6 @@
-// ScaleZPX and the box-averaging scaler. Each destination pixel is the mean of
+// ScaleZPX and the box-averaging scaler. ScaleZPX enlarges smoothly when asked
+// to anti-alias a picture that grows both ways, and box-scales otherwise, also
+// when the smooth scaler cannot run. Each destination pixel is the mean of
 // a ceil(xRatio) x ceil(yRatio) box whose corner is the truncated source
 // position; when enlarging the box is one pixel and this is nearest-neighbour.
 //
@@ -74,6 +76,12 @@ int32_t CurrentDimension(REALpicture picture, const char* name) {
 
 }  // namespace
 
+PictureSize CurrentSize(REALpicture picture) {
+    if (picture == nullptr) return {0, 0};
+    const int32_t width = CurrentDimension(picture, "Width");
+    return {width, CurrentDimension(picture, "Height")};
+}
+
 REALpicture ScalePictureFast(REALpicture source, int32_t width, int32_t height) {
     HostPictureRef result;
     {
@@ -96,15 +104,13 @@ REALpicture ScalePictureFast(REALpicture source, int32_t width, int32_t height) 
 
 REALpicture ScalePicture(REALpicture picture, int32_t width, int32_t height, bool AntiAlias, int32_t YieldTicks) {
     yield.Start(YieldTicks);
-    int32_t currentWidth = 0, currentHeight = 0;
-    if (picture != nullptr) {
-        currentWidth = CurrentDimension(picture, "Width");
-        currentHeight = CurrentDimension(picture, "Height");
-    }
-    if (currentWidth == width && currentHeight == height) {
+    const PictureSize current = CurrentSize(picture);
+    if (current.width == width && current.height == height) {
         if (picture != nullptr) REALLockObject(picture);
         return picture;
     }
-    (void)AntiAlias;
+    if (WantsSmoothScaling(AntiAlias, current, width, height)) {
+        if (REALpicture smooth = ScalePictureNiceBigger(picture, width, height)) return smooth;
+    }
     return ScalePictureFast(picture, width, height);
 }

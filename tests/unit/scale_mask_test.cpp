@@ -1,0 +1,204 @@
+// ScaleImageAndMaskZPX: the mask scaled with the image, pictures with an alpha
+// channel turned into plain pictures with a mask, and nothing left behind on
+// any failure path.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+#include <vector>
+
+#include "host/Host.h"
+#include "plugin/PluginMain.h"
+#include "scale/Scalers.h"
+#include "tests/support/AllocationFaults.h"
+#include "tests/support/Pictures.h"
+#include "tests/support/TestClock.h"
+
+namespace {
+
+using zpxhost::Host;
+using zpxhost::HostMethod;
+using zpxhost::RGBA;
+using zpxtest::RedRows;
+using Rows = std::vector<std::vector<int>>;
+
+// Grey 10, 20 / 30, 40 with a mask black on the left and white on the right.
+REALpicture MaskedPicture(Host& host) {
+    REALpicture picture = zpxtest::MakeGrey(host, {{10, 20}, {30, 40}});
+    REALpicture mask = zpxtest::MakeGrey(host, {{0, 255}, {0, 255}});
+    host.AttachMask(picture, mask);
+    host.Release(mask);
+    return picture;
+}
+
+// Opaque red on the left, transparent on the right.
+REALpicture HalfTransparent(Host& host) {
+    return zpxtest::MakePicture(host, 2, 2, true, [](int x, int) {
+        return x == 0 ? RGBA{255, 0, 0, 255} : RGBA{0, 0, 0, 0};
+    });
+}
+
+// Empty for no picture or no mask.
+Rows MaskRows(const Host& host, REALpicture picture) {
+    if (picture == nullptr || host.MaskOf(picture) == nullptr) return {};
+    return RedRows(host, host.MaskOf(picture));
+}
+
+class ScaleMask : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host.LoadEntry(REALPluginMain);
+        masked = MaskedPicture(host);
+        alpha = HalfTransparent(host);
+    }
+    void TearDown() override {
+        zpxtest::ResetAllocationFaults();
+        host.Release(masked);
+        host.Release(alpha);
+    }
+    Host host;
+    REALpicture masked = nullptr;
+    REALpicture alpha = nullptr;
+};
+
+TEST_F(ScaleMask, SameSizeIsTheReceiverAndUnmaskedPicturesScaleAsScaleZPX) {
+    for (REALpicture picture : {masked, alpha}) {
+        REALpicture result = ScalePictureImageAndMask(picture, 2, 2, true, 0);
+        EXPECT_EQ(result, picture);
+        host.Release(result);
+    }
+    EXPECT_EQ(host.PictureCreations() + host.LockCount(masked) + host.LockCount(alpha), 0);
+    EXPECT_EQ(host.MaskOf(alpha), nullptr);
+    REALpicture plain = zpxtest::MakePicture(host, 5, 4, false, zpxtest::TestPattern);
+    for (bool antiAlias : {false, true}) {
+        for (auto [width, height] : {std::pair{9, 7}, std::pair{3, 2}, std::pair{0, 2}}) {
+            REALpicture expected = ScalePicture(plain, width, height, antiAlias, 0);
+            REALpicture result = ScalePictureImageAndMask(plain, width, height, antiAlias, 0);
+            EXPECT_EQ(result == nullptr, expected == nullptr);
+            if (result != nullptr) {
+                EXPECT_EQ(zpxtest::StoredPixels(host, result), zpxtest::StoredPixels(host, expected));
+                EXPECT_EQ(host.MaskOf(result), nullptr);
+                host.Release(expected);
+                host.Release(result);
+            }
+        }
+    }
+    EXPECT_EQ(host.AuditProblems({masked, alpha, plain}), "");
+    host.Release(plain);
+}
+
+// Smooth scaling costs 3 + 4 x height yield points, box scaling height + 1;
+// the image and its mask count on the same record.
+TEST_F(ScaleMask, ImageAndMaskYieldOnOneRecord) {
+    zpxtest::MakeEveryYieldPointHandOver();
+    for (REALpicture source : {masked, alpha}) {
+        const int before = host.Yields();
+        host.Release(ScalePictureImageAndMask(source, 3, 5, true, 1));
+        EXPECT_EQ(host.Yields() - before, 2 * (3 + 4 * 5));
+        host.Release(ScalePictureImageAndMask(source, 3, 5, false, -1));
+        host.Release(ScalePictureImageAndMask(source, 3, 5, false, 0));
+        EXPECT_EQ(host.Yields() - before, 2 * (3 + 4 * 5) + 2 * (5 + 1));
+    }
+}
+
+// Each failure in turn on the smooth alpha path, each in a fresh host.
+TEST(ScaleMaskFailures, EveryFailureLeavesTheResultAndNothingElse) {
+    const std::vector<int> none, box{0, 0, 255, 255};
+    struct Failure {
+        std::string name;
+        std::function<void(Host&)> arrange;
+        std::vector<int> maskRow;  // of the result's mask; empty for none
+        bool nil;
+    };
+    std::vector<Failure> failures = {
+        {"no CopyMask", [](Host& host) { host.SetMethodMissing(HostMethod::CopyMask); }, none, false},
+        {"no mask setter", [](Host& host) { host.SetMethodMissing(HostMethod::SetMask); }, none, false},
+        {"no mask entry", [](Host& host) { host.SetMissing("REALGetPictureMask"); }, none, false},
+    };
+    // Creations: the plain copy (nothing to scale without it), CopyMask, the
+    // image, the scaled mask, the result's mask. Whatever the smooth scaler
+    // cannot make, image or mask, the box scaler makes.
+    const std::vector<int> creationMasks[] = {none, none, box, box, none};
+    for (int k = 1; k <= 5; ++k) {
+        failures.push_back({"creation " + std::to_string(k), [k](Host& host) { host.FailPictureCreationAt(k); },
+                            creationMasks[k - 1], k == 1});
+    }
+    // The image's five tables, then the mask's.
+    for (int n = 1; n <= 10; ++n) {
+        failures.push_back(
+            {"allocation " + std::to_string(n), [n](Host&) { zpxtest::FailNthAllocation(n); }, box, false});
+    }
+    for (const Failure& failure : failures) {
+        Host host;
+        host.LoadEntry(REALPluginMain);
+        REALpicture source = HalfTransparent(host);
+        failure.arrange(host);
+        REALpicture result = ScalePictureImageAndMask(source, 4, 4, true, 0);
+        zpxtest::ResetAllocationFaults();
+        EXPECT_EQ(result == nullptr, failure.nil) << failure.name;
+        const Rows mask = MaskRows(host, result);
+        EXPECT_EQ(mask.empty() ? none : mask[0], failure.maskRow) << failure.name;
+        EXPECT_EQ(host.AuditProblems({source, result}), "") << failure.name;
+        host.Release(source);
+        if (result != nullptr) host.Release(result);
+    }
+}
+
+TEST_F(ScaleMask, AnExceptionFromHostCodeReleasesEverything) {
+    zpxtest::MakeEveryYieldPointHandOver();
+    for (int throwAt = 1; throwAt <= 2 * (3 + 4 * 3); ++throwAt) {
+        int yields = 0;
+        host.SetYieldHook([&] {
+            if (++yields == throwAt) throw std::runtime_error("host code failed");
+        });
+        EXPECT_THROW(ScalePictureImageAndMask(alpha, 3, 3, true, 1), std::runtime_error);
+        EXPECT_EQ(host.AuditProblems({masked, alpha}), "") << "thrown at yield " << throwAt;
+    }
+    host.SetYieldHook(nullptr);
+    // DrawPicture runs twice: into the plain copy, then into the result's mask.
+    const std::pair<HostMethod, int> throwers[] = {{HostMethod::DrawPicture, 1},
+                                                   {HostMethod::DrawPicture, 2},
+                                                   {HostMethod::CopyMask, 1},
+                                                   {HostMethod::SetMask, 1}};
+    for (auto [method, call] : throwers) {
+        int calls = 0;
+        host.SetMethodHook(method, [&calls, throwAt = call] {
+            if (++calls == throwAt) throw std::runtime_error("host method failed");
+        });
+        EXPECT_THROW(ScalePictureImageAndMask(alpha, 3, 3, true, 0), std::runtime_error);
+        EXPECT_EQ(host.AuditProblems({masked, alpha}), "") << "method " << int(method) << " call " << call;
+        host.SetMethodHook(method, nullptr);
+    }
+}
+
+class ScaleMaskLayouts : public ::testing::TestWithParam<zpxtest::HostSetup> {};
+
+// The mask is scaled like an image: interpolated at 4 x 4, box-averaged at
+// 1 x 1. An alpha picture comes back plain, drawn by the host, with its
+// transparency as that mask.
+TEST_P(ScaleMaskLayouts, TheMaskFollowsTheImage) {
+    Host host(GetParam().config);
+    host.LoadEntry(REALPluginMain);
+    REALpicture masked = MaskedPicture(host);
+    REALpicture alpha = HalfTransparent(host);
+    for (REALpicture source : {masked, alpha}) {
+        REALpicture smooth = ScalePictureImageAndMask(source, 4, 4, true, 0);
+        REALpicture boxed = ScalePictureImageAndMask(source, 1, 1, false, 0);
+        EXPECT_EQ(MaskRows(host, smooth), Rows(4, {0, 128, 255, 255}));
+        EXPECT_EQ(MaskRows(host, boxed), (Rows{{127}}));  // (0.5 + 510) / 4
+        EXPECT_FALSE(host.HasAlpha(smooth));
+        EXPECT_TRUE(host.PaddingIntact(smooth));
+        EXPECT_EQ(host.GetPixel(smooth, 0, 0), source == alpha ? (RGBA{255, 0, 0, 255}) : (RGBA{10, 10, 10, 255}));
+        EXPECT_EQ(host.AuditProblems({masked, alpha, smooth, boxed}), "");
+        host.Release(smooth);
+        host.Release(boxed);
+    }
+    EXPECT_EQ(host.MethodCalls(HostMethod::CopyMask), 2);
+    EXPECT_EQ(host.MaskOf(alpha), nullptr);
+    host.Release(masked);
+    host.Release(alpha);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ScaleMaskLayouts, ::testing::ValuesIn(zpxtest::EveryLayout()), zpxtest::SetupName);
+
+}  // namespace
