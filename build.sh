@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian 12 machine:
 #   ./build.sh demo [OUTDIR]   install what is missing, build, write the demo gallery
-#   ./build.sh test            install what is missing, build 64-bit and 32-bit, run every suite
+#   ./build.sh test            install what is missing, build 64-bit, 32-bit and sanitized, run every suite
 #   ./build.sh build           install what is missing and build (64-bit only)
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -38,12 +38,26 @@ build32() {
     cmake --build "$ROOT/build32" -j "$JOBS"
 }
 
+# The unit and end-to-end suites again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, halting on the first report.
+build_sanitized() {
+    cmake -S "$ROOT" -B "$ROOT/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZPX_SANITIZE=ON \
+        -DZPX_WITH_BENCH=OFF >/dev/null
+    cmake --build "$ROOT/build-sanitize" -j "$JOBS"
+}
+
 run_tests() {
     local status=0
     echo "== 64-bit suites"
     (cd "$ROOT/build" && ctest --output-on-failure -j "$JOBS") || status=1
     echo "== 32-bit suites (under qemu-i386)"
     (cd "$ROOT/build32" && ctest --output-on-failure -j "$JOBS") || status=1
+    echo "== 64-bit suites under AddressSanitizer and UndefinedBehaviorSanitizer"
+    (cd "$ROOT/build-sanitize" &&
+        ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1 \
+        UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+        ctest --output-on-failure -j "$JOBS") || status=1
+    if [ $status -eq 0 ]; then echo "build.sh: every suite passed"; else echo "build.sh: some suite failed"; fi
     return $status
 }
 
@@ -63,6 +77,7 @@ case "$command" in
         install_missing_packages
         build64
         build32
+        build_sanitized
         run_tests
         ;;
     *)

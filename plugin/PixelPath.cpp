@@ -1,8 +1,47 @@
 #include "plugin/PixelPath.h"
 
 namespace {
-PixelPath gPath = PixelPath::Vector;
+
+PixelPath DetectBestPath() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl")) {
+        return PixelPath::Avx512;
+    }
+    if (__builtin_cpu_supports("avx2")) return PixelPath::Avx2;
+#endif
+    return PixelPath::Baseline;
 }
 
-PixelPath ActivePixelPath() { return gPath; }
-void ForcePixelPath(PixelPath path) { gPath = path; }
+PixelPath& Forced() {
+    static PixelPath path = BestPixelPath();
+    return path;
+}
+
+}  // namespace
+
+PixelPath BestPixelPath() {
+    static const PixelPath best = DetectBestPath();
+    return best;
+}
+
+bool PixelPathAvailable(PixelPath path) { return static_cast<int>(path) <= static_cast<int>(BestPixelPath()); }
+
+PixelPath ActivePixelPath() { return Forced(); }
+
+void ForcePixelPath(PixelPath path) { Forced() = PixelPathAvailable(path) ? path : BestPixelPath(); }
+
+const char* PixelPathName(PixelPath path) {
+    switch (path) {
+        case PixelPath::Plain:
+            return "plain";
+        case PixelPath::Baseline:
+            return "baseline";
+        case PixelPath::Avx2:
+            return "avx2";
+        case PixelPath::Avx512:
+            return "avx512";
+    }
+    return "unknown";
+}

@@ -1,13 +1,21 @@
 // Which implementation of the pixel loops runs. Every fast path has a plain
-// twin that follows the arithmetic literally; both give identical bytes, and
-// the tests run every pixel test through each of them.
+// twin that follows the arithmetic literally; all of them give identical
+// bytes, and the tests run every pixel test through each path the processor
+// has.
 #pragma once
 
 enum class PixelPath {
-    Plain,   // one pixel, one tap at a time, exactly as the arithmetic is written
-    Vector,  // the same sums in the same order, several channels and pixels at once
+    Plain,     // one pixel, one tap at a time, exactly as the arithmetic is written
+    Baseline,  // the same sums in the same order, vectorised for what every build has (SSE2 on x86)
+    Avx2,      // the same, with 256-bit vectors, where the processor has AVX2
+    Avx512,    // the same, with 512-bit vectors, where the processor has AVX-512 (F, BW, VL)
 };
 
+// The fastest path this processor runs, chosen once.
+PixelPath BestPixelPath();
+bool PixelPathAvailable(PixelPath path);
+// The path operations take now: the best one unless a test forced another.
 PixelPath ActivePixelPath();
-// For tests and benchmarks: run the given path from now on.
+// For tests and benchmarks; a path the processor lacks falls back to the best one below it.
 void ForcePixelPath(PixelPath path);
+const char* PixelPathName(PixelPath path);

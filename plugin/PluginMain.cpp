@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "plugin/CBuffer.h"
 #include "plugin/HostCallbacks.h"
@@ -101,6 +102,37 @@ void RegisterClassExtension(REALclassDefinition* definition) {
     }
 }
 
+// Module records handed to the host stay allocated for the life of the
+// library: the host keeps pointers into them. They are freed when the library
+// is unloaded, so a host that lets it go loses nothing.
+class ModuleRecords {
+public:
+    ModuleRecords() = default;
+    ModuleRecords(const ModuleRecords&) = delete;
+    ModuleRecords& operator=(const ModuleRecords&) = delete;
+    ~ModuleRecords() {
+        for (REALmoduleDefinition* module : kept_) Free(module);
+    }
+    // A record that cannot be remembered is simply never freed.
+    void Keep(REALmoduleDefinition* module) noexcept {
+        try {
+            kept_.push_back(module);
+        } catch (...) {
+        }
+    }
+
+private:
+    static void Free(REALmoduleDefinition* module) {
+        for (uint32_t i = 0; i < module->methodCount; ++i) free(const_cast<char*>(module->methods[i].declaration));
+        free(module->methods);
+        free(const_cast<char*>(module->name));
+        free(module);
+    }
+    std::vector<REALmoduleDefinition*> kept_;
+};
+
+ModuleRecords gModuleRecords;
+
 uint32_t CountModuleRows(const REALmethodDefinition* rows, uint32_t count) {
     uint32_t total = 0;
     for (uint32_t i = 0; i < count; ++i) {
@@ -116,8 +148,7 @@ char* ExtensionSetterDeclaration(const char* declaration, const char* className)
 }
 
 // Hosts from 2013.0 to below 3000.0 take the methods as extension methods of
-// a module whose first parameter is the picture. The records stay allocated:
-// the host keeps pointers into them.
+// a module whose first parameter is the picture.
 void RegisterExtensionModule(const REALclassDefinition* definition) {
     if (definition->methods == nullptr || definition->methodCount < 1) return;
     char moduleName[100] = {0};
@@ -146,6 +177,7 @@ void RegisterExtensionModule(const REALclassDefinition* definition) {
     module->name = strdup(moduleName);
     module->methods = rows.release();
     module->methodCount = rowCount;
+    gModuleRecords.Keep(module.get());
     REALRegisterModule(module.release());
 }
 
