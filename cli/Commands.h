@@ -25,6 +25,10 @@ struct CommandContext {
 
 void AddInfoCommand(CLI::App& app, CommandContext& context);
 void AddScaleCommand(CLI::App& app, CommandContext& context);
+void AddScaleMaskCommand(CLI::App& app, CommandContext& context);
+void AddResampleCommand(CLI::App& app, CommandContext& context);
+void AddBlurCommand(CLI::App& app, CommandContext& context);
+void AddDrawCommand(CLI::App& app, CommandContext& context);
 void AddDemoCommand(CLI::App& app, CommandContext& context);
 
 // Runs `run` with the command's arguments if the command was chosen.
@@ -58,6 +62,17 @@ Image LoadInputImage(const std::string& path);
 // Refuses an output path whose image type zpx does not write, before any work is done.
 void CheckOutputPath(const std::string& path);
 void SaveOutputImage(const std::string& path, const Image& image);
+
+// A mask file for the picture read from picturePath: UsageError unless it is the picture's size.
+Image LoadMaskImage(const std::string& path, const std::string& picturePath, const Image& picture);
+
+// ScalingZPX's kernels in mode order: kResampleKernels[mode - 1].
+struct ResampleKernel {
+    int mode;
+    const char* name;         // what --mode accepts besides the number
+    const char* description;  // for people
+};
+extern const ResampleKernel kResampleKernels[7];
 
 // The common shape: one input picture, a method that returns a new picture,
 // one output file. Returns the exit status.

@@ -6,26 +6,101 @@
 #include <system_error>
 
 #include "cli/Commands.h"
+#include "cli/DemoRecipes.h"
 #include "cli/Errors.h"
 #include "cli/MethodRun.h"
 #include "cli/TestPicture.h"
 
 namespace zpxcli {
 
-// One row per panel, grouped by method. The test picture is 640 x 480; the
-// crop below holds the zone plate's fine outer rings and a corner of the gratings.
+namespace {
+
+// Parts of the 640 x 480 test picture.
+constexpr DemoCrop kDetail{200, 180, 96, 72};          // the zone plate's fine outer rings, a corner of the gratings
+constexpr DemoCrop kZonePlateRings{216, 144, 64, 64};  // rings of about 0.15 to 0.37 cycles per pixel
+constexpr DemoCrop kZonePlateCentre{112, 72, 96, 96};  // the zone plate's centre
+constexpr DemoCrop kIcon{566, 250, 32, 32};            // the triangle's apex, green on white
+constexpr DemoCrop kSprite{462, 276, 24, 24};          // a corner of the white frame on the blue square
+
+const char kKernelHint[] = "; look for moire in the outer rings (aliasing) and halos beside edges (ringing)";
+
+std::string KernelSettings(const std::string& sizes, const ResampleKernel& kernel) {
+    return sizes + ", mode " + std::to_string(kernel.mode) + " (" + kernel.name + ": " + kernel.description + ")" +
+           kKernelHint;
+}
+
+// The seven kernels on one enlargement and one reduction.
+std::vector<DemoPanel> KernelComparison() {
+    std::vector<DemoPanel> rows;
+    for (const ResampleKernel& kernel : kResampleKernels)
+        rows.push_back({std::string("resample-up-") + kernel.name,
+                        std::string("Zone plate enlarged 4 times, ") + kernel.name, "ScalingZPX",
+                        KernelSettings("64 x 64 crop to 256 x 256", kernel), {kernel.mode, 256, 256}, kZonePlateRings});
+    for (const ResampleKernel& kernel : kResampleKernels)
+        rows.push_back({std::string("resample-down-") + kernel.name, std::string("Reduced to a third, ") + kernel.name,
+                        "ScalingZPX", KernelSettings("640 x 480 to 213 x 160", kernel), {kernel.mode, 213, 160},
+                        std::nullopt});
+    return rows;
+}
+
+std::vector<DemoPanel> Joined(std::initializer_list<std::vector<DemoPanel>> groups) {
+    std::vector<DemoPanel> rows;
+    for (const std::vector<DemoPanel>& group : groups) rows.insert(rows.end(), group.begin(), group.end());
+    return rows;
+}
+
+}  // namespace
+
+// One row per panel, grouped by method.
 const std::vector<DemoPanel>& DemoPanels() {
-    static const DemoCrop kDetail{200, 180, 96, 72};
-    static const std::vector<DemoPanel> panels = {
-        {"scale-down-third", "Reduced to a third", "ScaleZPX", "640 x 480 to 213 x 160, box averaging",
-         {213, 160, false}, std::nullopt},
-        {"scale-odd-ratio", "Odd ratio", "ScaleZPX", "640 x 480 to 457 x 301 (about 1.4 : 1), box averaging",
-         {457, 301, false}, std::nullopt},
-        {"scale-up-nearest", "Detail enlarged 2.5 times", "ScaleZPX",
-         "96 x 72 crop to 240 x 180, no anti-aliasing (pixels repeat)", {240, 180, false}, kDetail},
-        {"scale-up-antialias", "Detail enlarged 2.5 times, smooth", "ScaleZPX",
-         "96 x 72 crop to 240 x 180, AntiAlias true", {240, 180, true}, kDetail},
-    };
+    static const std::vector<DemoPanel> panels = Joined({
+        {
+            {"scale-down-third", "Reduced to a third", "ScaleZPX", "640 x 480 to 213 x 160, box averaging",
+             {213, 160, false}, std::nullopt},
+            {"scale-odd-ratio", "Odd ratio", "ScaleZPX", "640 x 480 to 457 x 301 (about 1.4 : 1), box averaging",
+             {457, 301, false}, std::nullopt},
+            {"scale-up-nearest", "Detail enlarged 2.5 times", "ScaleZPX",
+             "96 x 72 crop to 240 x 180, no anti-aliasing (pixels repeat)", {240, 180, false}, kDetail},
+            {"scale-up-antialias", "Detail enlarged 2.5 times, smooth", "ScaleZPX",
+             "96 x 72 crop to 240 x 180, AntiAlias true", {240, 180, true}, kDetail},
+            {"scale-icon-nearest", "Icon enlarged 8 times", "ScaleZPX",
+             "32 x 32 crop to 256 x 256, no anti-aliasing: square pixels, stepped diagonals", {256, 256, false},
+             kIcon},
+            {"scale-icon-antialias", "Icon enlarged 8 times, smooth", "ScaleZPX",
+             "32 x 32 crop to 256 x 256, AntiAlias true: interpolated edges", {256, 256, true}, kIcon},
+        },
+        {
+            {"scale-mask-icon-nearest", "Icon with a round mask enlarged 8 times", "ScaleImageAndMaskZPX",
+             "32 x 32 crop with a round, soft-edged mask to 256 x 256, no anti-aliasing; the mask, scaled the "
+             "same way, written as the PNG's alpha",
+             {256, 256, false}, kIcon, ScaleWithRoundMask},
+            {"scale-mask-icon-antialias", "Icon with a round mask enlarged 8 times, smooth", "ScaleImageAndMaskZPX",
+             "as before with AntiAlias true: picture and mask interpolated alike", {256, 256, true}, kIcon,
+             ScaleWithRoundMask},
+            {"scale-alpha-icon-antialias", "Icon with alpha enlarged 8 times, smooth", "ScaleImageAndMaskZPX",
+             "the round shape as the icon's own alpha channel, which the host hands out as a mask; 256 x 256, "
+             "AntiAlias true",
+             {256, 256, true}, kIcon, ScaleWithRoundAlpha},
+        },
+        KernelComparison(),
+        {
+            {"blur-1", "Blur, radius 1", "BlurZPX", "each pixel the mean of the 3 x 3 square around it", {1.0},
+             std::nullopt},
+            {"blur-4", "Blur, radius 4", "BlurZPX", "9 x 9 square", {4.0}, std::nullopt},
+            {"blur-16", "Blur, radius 16", "BlurZPX", "33 x 33 square; the same work per pixel as radius 1",
+             {16.0}, std::nullopt},
+        },
+        {
+            {"draw-subpixel-steps", "Sprite at quarter-pixel steps", "DrawPictureFZPX",
+             "24 x 24 crop drawn on grey at x = 10, 10.25, 10.5, 10.75 and 11, top to bottom; enlarged 4 times "
+             "by repeating pixels so that the edges' mixing shows",
+             {10.0, 10.25, 10.5, 10.75, 11.0}, kSprite, DrawAtSubPixelSteps},
+            {"draw-round-mask", "Drawn through a round mask", "DrawPictureFZPX",
+             "96 x 96 crop with a round, soft-edged mask drawn onto stripes at (32.5, 16.25), alpha 1; enlarged "
+             "twice by repeating pixels",
+             {32.5, 16.25, 1.0}, kZonePlateCentre, DrawThroughRoundMask},
+        },
+    });
     return panels;
 }
 
@@ -92,6 +167,13 @@ std::string SourceFileFor(const DemoPanel& panel) {
            "x" + std::to_string(crop.height) + ".png";
 }
 
+DemoResult ResultOf(Session& session, const DemoPanel& panel, const Image& source) {
+    if (panel.recipe) return panel.recipe(session, panel, source);
+    HostPicture picture = session.MakePicture(source);
+    MethodResult result = RunMethod(session, panel.method, picture.get(), panel.arguments, CallSettings{});
+    return {session.ReadPicture(result.picture.get()), result.milliseconds.back()};
+}
+
 DemoOutcome RunPanel(Session& session, const DemoPanel& panel, const Image& testPicture,
                      const std::string& directory) {
     DemoOutcome outcome;
@@ -102,15 +184,13 @@ DemoOutcome RunPanel(Session& session, const DemoPanel& panel, const Image& test
         source = testPicture.Crop(panel.crop->left, panel.crop->top, panel.crop->width, panel.crop->height);
         SaveOutputImage(InDirectory(directory, outcome.sourceFile), source);
     }
-    HostPicture picture = session.MakePicture(source);
     try {
-        MethodResult result = RunMethod(session, panel.method, picture.get(), panel.arguments, CallSettings{});
-        Image image = session.ReadPicture(result.picture.get());
+        DemoResult result = ResultOf(session, panel, source);
         outcome.resultFile = panel.id + ".png";
-        SaveOutputImage(InDirectory(directory, outcome.resultFile), image);
-        outcome.milliseconds = result.milliseconds.back();
-        outcome.resultWidth = image.width;
-        outcome.resultHeight = image.height;
+        SaveOutputImage(InDirectory(directory, outcome.resultFile), result.image);
+        outcome.milliseconds = result.milliseconds;
+        outcome.resultWidth = result.image.width;
+        outcome.resultHeight = result.image.height;
     } catch (const CliError& error) {
         if (error.status() != kExitMethodFailed) throw;
         outcome.failure = error.what();

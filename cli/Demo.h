@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/ImageFile.h"
 #include "cli/Session.h"
 
 namespace zpxcli {
@@ -16,6 +17,19 @@ struct DemoCrop {
     int left, top, width, height;
 };
 
+struct DemoPanel;
+
+// What a panel shows, and how long its method calls took together.
+struct DemoResult {
+    Image image;
+    double milliseconds = 0;
+};
+
+// A panel that takes more than one call makes its result itself from the
+// panel's source (the test picture or its crop). Method failures throw
+// MethodFailure, as RunMethod does.
+using DemoRecipe = DemoResult (*)(Session& session, const DemoPanel& panel, const Image& source);
+
 struct DemoPanel {
     std::string id;        // names the result's file: id.png
     std::string title;
@@ -23,6 +37,7 @@ struct DemoPanel {
     std::string settings;  // what the arguments mean, for people
     std::vector<zpxhost::Value> arguments;  // all but the yield interval
     std::optional<DemoCrop> crop;           // the receiver is this part of the test picture
+    DemoRecipe recipe = nullptr;            // unset: the result is one call of method with arguments
 };
 
 const std::vector<DemoPanel>& DemoPanels();

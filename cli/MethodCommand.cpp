@@ -73,6 +73,15 @@ Image LoadInputImage(const std::string& path) {
     }
 }
 
+Image LoadMaskImage(const std::string& path, const std::string& picturePath, const Image& picture) {
+    Image mask = LoadInputImage(path);
+    if (mask.width != picture.width || mask.height != picture.height)
+        throw UsageError(path + " is " + std::to_string(mask.width) + " x " + std::to_string(mask.height) + " but " +
+                         picturePath + " is " + std::to_string(picture.width) + " x " +
+                         std::to_string(picture.height) + "; a mask must be the size of its picture");
+    return mask;
+}
+
 void CheckOutputPath(const std::string& path) {
     try {
         FormatForPath(path);

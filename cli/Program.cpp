@@ -17,6 +17,10 @@ using AddCommand = void (*)(CLI::App&, CommandContext&);
 const AddCommand kCommands[] = {
     AddInfoCommand,
     AddScaleCommand,
+    AddScaleMaskCommand,
+    AddResampleCommand,
+    AddBlurCommand,
+    AddDrawCommand,
     AddDemoCommand,
 };
 
@@ -26,6 +30,10 @@ const char kExamples[] =
     "  zpx scale photo.png half.png --size 320x240\n"
     "  zpx --app console --alpha scale logo.pam big.png --size 800x600 --antialias\n"
     "  zpx --host-version 2013.0 scale photo.ppm small.ppm --size 100x75 --repeat 10\n"
+    "  zpx scale-mask icon.png big.png --size 256x256 --antialias\n"
+    "  zpx resample photo.png small.png --mode lanczos3 --size 320x240\n"
+    "  zpx blur photo.png soft.png --radius 4\n"
+    "  zpx draw back.png sprite.png out.png --at 10.25,4 --mask round.pgm\n"
     "  zpx demo gallery\n"
     "Exit status: 0 success; 1 the method returned nil or false, or raised; 2 unusable arguments, files or module.";
 

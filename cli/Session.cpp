@@ -92,17 +92,19 @@ zpxhost::ParsedDeclaration Session::DeclarationOf(const std::string& method) con
     return *declaration;
 }
 
-HostPicture Session::MakePicture(const Image& image) {
-    HostPicture picture(host_, host_.NewPicture(image.width, image.height, options_.alpha));
-    if (options_.alpha) host_.FillRGBA(picture.get(), image.rgba.data());
-    else host_.FillRGB(picture.get(), image.RGBBytes().data());
+HostPicture Session::MakePicture(const Image& image) { return MakePicture(image, options_.alpha); }
+
+HostPicture Session::MakePicture(const Image& image, bool withAlpha) {
+    HostPicture picture(host_, host_.NewPicture(image.width, image.height, withAlpha));
+    Refill(picture.get(), image);
     return picture;
 }
 
-HostPicture Session::MakePlainPicture(const Image& image) {
-    HostPicture picture(host_, host_.NewPicture(image.width, image.height, false));
-    host_.FillRGB(picture.get(), image.RGBBytes().data());
-    return picture;
+HostPicture Session::MakePlainPicture(const Image& image) { return MakePicture(image, false); }
+
+void Session::Refill(REALpicture picture, const Image& image) {
+    if (host_.HasAlpha(picture)) host_.FillRGBA(picture, image.rgba.data());
+    else host_.FillRGB(picture, image.RGBBytes().data());
 }
 
 Image Session::ReadPicture(REALpicture picture) const {
@@ -111,6 +113,40 @@ Image Session::ReadPicture(REALpicture picture) const {
     image.height = host_.Height(picture);
     image.hasAlpha = host_.HasAlpha(picture);
     image.rgba = host_.ReadRGBA(picture, true);
+    return image;
+}
+
+void Session::AttachMask(REALpicture picture, const Image& mask) {
+    HostPicture maskPicture = MakePlainPicture(mask);
+    host_.AttachMask(picture, maskPicture.get());
+}
+
+namespace {
+
+// A grey image whose level at each pixel is level(that pixel of `from`).
+template <typename Level>
+Image GreyImage(const Image& from, Level level) {
+    Image grey = Image::Blank(from.width, from.height, false);
+    grey.isGrey = true;
+    for (size_t i = 0; i < grey.rgba.size(); i += 4)
+        grey.rgba[i] = grey.rgba[i + 1] = grey.rgba[i + 2] = level(&from.rgba[i]);
+    return grey;
+}
+
+}  // namespace
+
+std::optional<Image> Session::ReadTransparency(REALpicture picture) const {
+    // The host reads a mask's red channel as its level.
+    if (REALpicture mask = host_.MaskOf(picture))
+        return GreyImage(ReadPicture(mask), [](const uint8_t* pixel) { return pixel[0]; });
+    if (host_.HasAlpha(picture))
+        return GreyImage(ReadPicture(picture), [](const uint8_t* pixel) { return uint8_t(255 - pixel[3]); });
+    return std::nullopt;
+}
+
+Image WithMaskAsAlpha(Image image, const Image& mask) {
+    image.hasAlpha = true;
+    for (size_t i = 0; i < image.rgba.size(); i += 4) image.rgba[i + 3] = uint8_t(255 - mask.rgba[i]);
     return image;
 }
 

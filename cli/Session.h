@@ -51,6 +51,10 @@ private:
     REALpicture picture_ = nullptr;
 };
 
+// The image with an alpha channel of 255 minus the mask's grey level, so
+// that a picture and its mask can be written as one file.
+Image WithMaskAsAlpha(Image image, const Image& mask);
+
 class Session {
 public:
     // Makes the host and loads the module; throws UsageError when the module cannot be used.
@@ -66,9 +70,19 @@ public:
 
     // A picture holding the image, with an alpha channel when the options ask for one.
     HostPicture MakePicture(const Image& image);
+    HostPicture MakePicture(const Image& image, bool withAlpha);
     // A plain picture of the image's colours: a grey file becomes a mask of its grey levels.
     HostPicture MakePlainPicture(const Image& image);
+    // Puts the image's pixels back into a picture of its size, as MakePicture stored them.
+    void Refill(REALpicture picture, const Image& image);
     Image ReadPicture(REALpicture picture) const;
+
+    // Gives the picture a mask of the image's grey levels (0 opaque, 255
+    // transparent); the host holds the mask from then on.
+    void AttachMask(REALpicture picture, const Image& mask);
+    // The picture's transparency as a grey image of mask levels: its mask, or
+    // else 255 minus its alpha channel; nothing for a plain picture without a mask.
+    std::optional<Image> ReadTransparency(REALpicture picture) const;
 
     // Calls a method with its arguments but the last, the yield interval, which
     // is passed in that last parameter. Declared defaults fill any gap.

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Demo.h"
 #include "cli/ImageFile.h"
 
 #ifdef ZPX_PROGRAM_PATH
@@ -110,6 +111,17 @@ Image Blocks(int blocksAcross, int blocksDown) {
     return image;
 }
 
+Image Greys(int width, int height, std::initializer_list<uint8_t> levels) {
+    Image image = Image::Blank(width, height, false);
+    image.isGrey = true;
+    size_t i = 0;
+    for (uint8_t level : levels) {
+        image.rgba[i] = image.rgba[i + 1] = image.rgba[i + 2] = level;
+        i += 4;
+    }
+    return image;
+}
+
 void ExpectHalvedBlocks(const Image& result) {
     ASSERT_EQ(result.width, 4);
     ASSERT_EQ(result.height, 3);
@@ -183,6 +195,10 @@ TEST_P(cliRefuses, WithOneLineAndNoOutput) {
     std::vector<uint8_t> png = EncodeImage(Blocks(8, 8), ImageFormat::Png);
     std::ofstream(PathOf("cut.png"), std::ios::binary).write(reinterpret_cast<const char*>(png.data()), 60);
     std::ofstream(PathOf("huge.ppm"), std::ios::binary) << "P6\n100000 100000\n255\n";
+    SaveImageFile(PathOf("small.pgm"), Greys(2, 1, {0, 255}));
+    Image withAlpha = Blocks(2, 2);
+    withAlpha.hasAlpha = true;
+    SaveImageFile(PathOf("alpha.png"), withAlpha);
     std::set<std::string> before = Files();
 
     ZpxRun run = Zpx(GetParam().arguments);
@@ -208,8 +224,165 @@ INSTANTIATE_TEST_SUITE_P(
                     BadRun{"MissingOutputDirectory", {"scale", "good.png", "no/such/out.png", "--size", "4x4"}},
                     BadRun{"LayoutWithoutAlpha",
                            {"--alpha", "--layout", "5", "scale", "good.png", "o.png", "--size", "4x4"}},
-                    BadRun{"NoModule", {"--plugin", "absent.so", "scale", "good.png", "out.png", "--size", "4x4"}}),
+                    BadRun{"NoModule", {"--plugin", "absent.so", "scale", "good.png", "out.png", "--size", "4x4"}},
+                    BadRun{"ModeBeyondSeven", {"resample", "good.png", "o.png", "--mode", "9", "--size", "4x4"}},
+                    BadRun{"ModeZero", {"resample", "good.png", "o.png", "--mode", "0", "--size", "4x4"}},
+                    BadRun{"ModeUnknownName", {"resample", "good.png", "o.png", "--mode", "cubic", "--size", "4x4"}},
+                    BadRun{"NoMode", {"resample", "good.png", "o.png", "--size", "4x4"}},
+                    BadRun{"RadiusNotANumber", {"blur", "good.png", "o.png", "--radius", "wide"}},
+                    BadRun{"PositionOneNumber", {"draw", "good.png", "good.png", "o.png", "--at", "1"}},
+                    BadRun{"PositionNotNumbers", {"draw", "good.png", "good.png", "o.png", "--at", "x,y"}},
+                    BadRun{"PositionTrailingText", {"draw", "good.png", "good.png", "o.png", "--at", "1,2px"}},
+                    BadRun{"DrawMaskOfAnotherSize",
+                           {"draw", "good.png", "good.png", "o.png", "--at", "0,0", "--mask", "small.pgm"}},
+                    BadRun{"ScaleMaskOfAnotherSize",
+                           {"scale-mask", "good.png", "o.png", "--size", "2x2", "--mask", "small.pgm"}},
+                    BadRun{"MaskBesideAnAlphaChannel",
+                           {"scale-mask", "alpha.png", "o.png", "--size", "2x2", "--mask", "good.png"}},
+                    BadRun{"OutMaskIsOut", {"scale-mask", "good.png", "o.png", "--size", "2x2", "--out-mask", "o.png"}},
+                    BadRun{"OutMaskUnwritable",
+                           {"scale-mask", "good.png", "o.png", "--size", "2x2", "--out-mask", "no/such/m.pgm"}}),
     [](const testing::TestParamInfo<BadRun>& info) { return std::string(info.param.name); });
+
+// ---- the methods beyond ScaleZPX, on pictures small enough to work out by hand ----
+
+// One channel of every pixel, row by row.
+std::vector<int> Channel(const Image& image, int channel) {
+    std::vector<int> values;
+    for (size_t i = static_cast<size_t>(channel); i < image.rgba.size(); i += 4) values.push_back(image.rgba[i]);
+    return values;
+}
+
+Image Reds(int width, int height, std::initializer_list<uint8_t> levels) {
+    Image image = Image::Blank(width, height, false);
+    size_t i = 0;
+    for (uint8_t level : levels) {
+        image.rgba[i] = level;
+        i += 4;
+    }
+    return image;
+}
+
+std::vector<int> Repeated(std::vector<int> row, int times) {
+    std::vector<int> rows;
+    for (int i = 0; i < times; ++i) rows.insert(rows.end(), row.begin(), row.end());
+    return rows;
+}
+
+TEST_F(cliProgram, AntialiasedEnlargementInterpolates) {
+    SaveImageFile(PathOf("edge.png"), Greys(2, 2, {0, 255, 0, 255}));
+    ASSERT_EQ(Zpx({"scale", "edge.png", "smooth.png", "--size", "4x4", "--antialias"}).status, 0);
+    EXPECT_EQ(Channel(LoadImageFile(PathOf("smooth.png")), 1), Repeated({0, 128, 255, 255}, 4));
+    ASSERT_EQ(Zpx({"scale", "edge.png", "blocky.png", "--size", "4x4"}).status, 0);
+    EXPECT_EQ(Channel(LoadImageFile(PathOf("blocky.png")), 1), Repeated({0, 0, 255, 255}, 4));
+}
+
+TEST_F(cliProgram, ResampleBoxAtTheSameSizeCopiesAndNamesMatchNumbers) {
+    Image blocks = Blocks(4, 3);
+    SaveImageFile(PathOf("in.png"), blocks);
+    ZpxRun copy = Zpx({"resample", "in.png", "box.png", "--mode", "box", "--size", "8x6"});
+    ASSERT_EQ(copy.status, 0) << copy.err;
+    EXPECT_EQ(LoadImageFile(PathOf("box.png")).rgba, blocks.rgba);
+
+    const char* names[] = {"triangle", "box", "lanczos3", "lanczos8", "mitchell", "keys", "keys6"};
+    for (int mode = 1; mode <= 7; ++mode) {
+        const char* name = names[mode - 1];
+        ASSERT_EQ(Zpx({"resample", "in.png", "byname.png", "--mode", name, "--size", "13x5"}).status, 0) << name;
+        ASSERT_EQ(Zpx({"resample", "in.png", "bynumber.png", "--mode", std::to_string(mode), "--size", "13x5"}).status,
+                  0);
+        EXPECT_EQ(LoadImageFile(PathOf("byname.png")).rgba, LoadImageFile(PathOf("bynumber.png")).rgba) << name;
+    }
+}
+
+TEST_F(cliProgram, BlurAveragesNeighboursAndSmallRadiiChangeNothing) {
+    SaveImageFile(PathOf("in.png"), Reds(3, 1, {0, 0, 255}));
+    ZpxRun run = Zpx({"blur", "in.png", "out.ppm", "--radius", "1.9"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Channel(LoadImageFile(PathOf("out.ppm")), 0), (std::vector<int>{0, 85, 170}));
+    ZpxRun small = Zpx({"blur", "in.png", "same.png", "--radius", "0.5"});
+    ASSERT_EQ(small.status, 0) << small.err;
+    EXPECT_EQ(Channel(LoadImageFile(PathOf("same.png")), 0), (std::vector<int>{0, 0, 255}));
+}
+
+TEST_F(cliProgram, DrawAtWholePixelsCopiesTheSource) {
+    SaveImageFile(PathOf("ground.png"), Reds(4, 3, {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9}));
+    SaveImageFile(PathOf("sprite.png"), Reds(2, 2, {10, 20, 30, 40}));
+    ZpxRun run = Zpx({"draw", "ground.png", "sprite.png", "out.png", "--at", "1,1"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Channel(LoadImageFile(PathOf("out.png")), 0), (std::vector<int>{9, 9, 9, 9, 9, 10, 20, 9, 9, 30, 40, 9}));
+}
+
+TEST_F(cliProgram, DrawMixesByFractionAlphaAndMask) {
+    SaveImageFile(PathOf("black.png"), Reds(2, 1, {0, 0}));
+    SaveImageFile(PathOf("red.png"), Reds(1, 1, {255}));
+    SaveImageFile(PathOf("reds.png"), Reds(2, 1, {255, 255}));
+    SaveImageFile(PathOf("half.pgm"), Greys(2, 1, {0, 255}));
+    auto reds = [&](std::vector<std::string> arguments) {
+        ZpxRun run = Zpx(arguments);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return Channel(LoadImageFile(PathOf("out.png")), 0);
+    };
+    // 255 x 0.5 truncated, on each side of the half-pixel position.
+    EXPECT_EQ(reds({"draw", "black.png", "red.png", "out.png", "--at", "0.5,0"}), (std::vector<int>{127, 127}));
+    EXPECT_EQ(reds({"draw", "black.png", "reds.png", "out.png", "--at", "0,0", "--mask", "half.pgm"}),
+              (std::vector<int>{255, 0}));
+    // Every repeated call starts from the destination as it was read.
+    EXPECT_EQ(reds({"draw", "black.png", "reds.png", "out.png", "--at", "0,0", "--alpha", "0.5", "--repeat", "3"}),
+              (std::vector<int>{127, 127}));
+}
+
+TEST_F(cliProgram, ScaleMaskScalesTheMaskFileLikeThePicture) {
+    SaveImageFile(PathOf("in.png"), Greys(2, 2, {100, 100, 100, 100}));
+    SaveImageFile(PathOf("mask.pgm"), Greys(2, 2, {0, 255, 0, 255}));
+    ZpxRun run = Zpx({"scale-mask", "in.png", "out.png", "--size", "4x4", "--antialias", "--mask", "mask.pgm",
+                      "--out-mask", "out-mask.pgm"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    Image out = LoadImageFile(PathOf("out.png"));
+    EXPECT_FALSE(out.hasAlpha);
+    EXPECT_EQ(Channel(out, 0), Repeated({100, 100, 100, 100}, 4));
+    EXPECT_EQ(Channel(LoadImageFile(PathOf("out-mask.pgm")), 0), Repeated({0, 128, 255, 255}, 4));
+
+    // Reduced to one pixel: (0.5 + 0 + 255 + 0 + 255) / 4, truncated.
+    ASSERT_EQ(Zpx({"scale-mask", "in.png", "one.png", "--size", "1x1", "--mask", "mask.pgm", "--out-mask", "one.pgm"})
+                  .status,
+              0);
+    EXPECT_EQ(Channel(LoadImageFile(PathOf("one.pgm")), 0), (std::vector<int>{127}));
+}
+
+TEST_F(cliProgram, ScaleMaskWritesTheMaskAsAlphaWhereTheFileCanHoldIt) {
+    SaveImageFile(PathOf("in.png"), Greys(2, 2, {100, 100, 100, 100}));
+    SaveImageFile(PathOf("mask.pgm"), Greys(2, 2, {0, 255, 0, 255}));
+    for (const char* output : {"out.png", "out.pam"}) {
+        ZpxRun run = Zpx({"scale-mask", "in.png", output, "--size", "4x4", "--antialias", "--mask", "mask.pgm"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(Channel(LoadImageFile(PathOf(output)), 3), Repeated({255, 127, 0, 0}, 4)) << output;
+    }
+    ZpxRun dropped = Zpx({"scale-mask", "in.png", "out.ppm", "--size", "4x4", "--mask", "mask.pgm"});
+    ASSERT_EQ(dropped.status, 0) << dropped.err;
+    EXPECT_EQ(CountLines(dropped.err), 1) << dropped.err;
+    EXPECT_NE(dropped.err.find("mask was dropped"), std::string::npos) << dropped.err;
+    EXPECT_EQ(Channel(LoadImageFile(PathOf("out.ppm")), 0), Repeated({100, 100, 100, 100}, 4));
+}
+
+TEST_F(cliProgram, ScaleMaskTakesAnAlphaChannelAsTheMask) {
+    Image input = Greys(2, 2, {100, 100, 100, 100});
+    input.hasAlpha = true;
+    for (size_t i = 0; i < input.rgba.size(); i += 8) input.rgba[i + 7] = 0;  // right column transparent
+    SaveImageFile(PathOf("in.png"), input);
+    ZpxRun run = Zpx({"scale-mask", "in.png", "out.png", "--size", "4x4", "--antialias", "--out-mask", "m.pgm"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Channel(LoadImageFile(PathOf("m.pgm")), 0), Repeated({0, 128, 255, 255}, 4));
+
+    // An opaque picture, with --alpha or without, has an all-black mask.
+    SaveImageFile(PathOf("plain.png"), Greys(2, 2, {100, 100, 100, 100}));
+    for (std::vector<std::string> host : {std::vector<std::string>{}, std::vector<std::string>{"--alpha"}}) {
+        for (const char* word : {"scale-mask", "plain.png", "out.png", "--size", "3x3", "--out-mask", "m.pgm"})
+            host.push_back(word);
+        ASSERT_EQ(Zpx(host).status, 0);
+        EXPECT_EQ(Channel(LoadImageFile(PathOf("m.pgm")), 0), std::vector<int>(9, 0));
+    }
+}
 
 TEST_F(cliProgram, RepeatPrintsTheMedianOfTheCalls) {
     SaveImageFile(PathOf("in.png"), Blocks(16, 16));
@@ -243,7 +416,8 @@ TEST_F(cliProgram, InfoShowsTheRegistration) {
 TEST_F(cliProgram, HelpExplainsEveryCommand) {
     ZpxRun help = Zpx({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* word : {"info", "scale", "demo", "--host-version", "--app", "--layout", "--alpha", "--plugin"})
+    for (const char* word : {"info", "scale", "scale-mask", "resample", "blur", "draw", "demo", "--host-version",
+                             "--app", "--layout", "--alpha", "--plugin"})
         EXPECT_NE(help.out.find(word), std::string::npos) << word;
     ZpxRun scaleHelp = Zpx({"scale", "--help"});
     EXPECT_EQ(scaleHelp.status, 0);
@@ -265,6 +439,28 @@ TEST_F(cliProgram, DemoWritesAGalleryOfLoadablePictures) {
     }
     EXPECT_GE(images, 5);
     EXPECT_EQ(LoadImageFile(PathOf("gallery/source.png")).width, 640);
+}
+
+// Every panel of every method, with the pictures the host makes in each storage.
+TEST_F(cliProgram, DemoRunsEveryPanelWithoutFailure) {
+    for (std::vector<std::string> arguments :
+         {std::vector<std::string>{"demo", "plain"}, std::vector<std::string>{"--app", "console", "--alpha", "demo",
+                                                                             "console"}}) {
+        ZpxRun run = Zpx(arguments);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        const std::string& directory = arguments.back();
+        EXPECT_NE(run.out.find(std::to_string(DemoPanels().size()) + " panels, 0 failed"), std::string::npos)
+            << run.out;
+        std::string html = ReadText(dir_ / directory / "index.html");
+        EXPECT_EQ(html.find("Not registered"), std::string::npos);
+        for (const char* method : {"ScaleZPX", "ScaleImageAndMaskZPX", "ScalingZPX", "BlurZPX", "DrawPictureFZPX"})
+            EXPECT_NE(html.find("<b>" + std::string(method) + "</b>"), std::string::npos) << method;
+        for (const DemoPanel& panel : DemoPanels())
+            EXPECT_NE(html.find("src=\"" + panel.id + ".png\""), std::string::npos) << panel.id;
+    }
+    // The transparency scaled with the icon reaches the file as alpha.
+    EXPECT_TRUE(LoadImageFile(PathOf("plain/scale-mask-icon-antialias.png")).hasAlpha);
 }
 
 }  // namespace
