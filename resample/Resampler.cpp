@@ -18,6 +18,7 @@
 #include "plugin/Yield.h"
 #include "resample/Contributions.h"
 #include "resample/ResampleVector.h"
+#include "resample/ResampleWide.h"
 
 namespace {
 
@@ -104,9 +105,11 @@ void ResampleColumnsPlain(PictureWriter& writer, const ContributionList* lists, 
 }  // namespace
 
 void ResampleRows(PictureReader& reader, const ContributionList* lists, uint32_t* buffer, int32_t width) {
+    const PixelPath path = ActivePixelPath();
+    if (ResampleRowsWide(path, reader, lists, buffer, width)) return;
     WithLayout(reader.pixelFormat, [&](auto layout) {
         using Layout = decltype(layout);
-        if (ActivePixelPath() == PixelPath::Plain || !ResampleRowsVector<Layout>(reader, lists, buffer, width)) {
+        if (path == PixelPath::Plain || !ResampleRowsVector<Layout>(reader, lists, buffer, width)) {
             ResampleRowsPlain<Layout>(reader, lists, buffer, width);
         }
     });
@@ -114,9 +117,11 @@ void ResampleRows(PictureReader& reader, const ContributionList* lists, uint32_t
 
 void ResampleColumns(PictureWriter& writer, const ContributionList* lists, const uint32_t* buffer, int32_t width,
                      YieldData& yieldRecord) {
+    const PixelPath path = ActivePixelPath();
+    if (ResampleColumnsWide(path, writer, lists, buffer, width, yieldRecord)) return;
     WithLayout(writer.pixelFormat, [&](auto layout) {
         using Layout = decltype(layout);
-        if (ActivePixelPath() == PixelPath::Plain) {
+        if (path == PixelPath::Plain) {
             ResampleColumnsPlain<Layout>(writer, lists, buffer, width, yieldRecord);
         } else {
             ResampleColumnsVector<Layout>(writer, lists, buffer, width, yieldRecord);

@@ -7,6 +7,9 @@
 // The mean is (0.5 + sum) / area in double, truncated. Channel values are
 // small integers, so summing them as integers and adding the 0.5 afterwards
 // gives exactly the double running sum that starts at 0.5.
+//
+// ScaleBoxRows is the plain form of the loop; on the vector pixel paths
+// BoxVector.h computes the same bytes for boxes of up to 257 pixels.
 #include <cmath>
 
 #include "picture/PictureEditor.h"
@@ -14,15 +17,12 @@
 #include "plugin/HostCallbacks.h"
 #include "plugin/HostRefs.h"
 #include "plugin/Yield.h"
+#include "scale/BoxVector.h"
 #include "scale/Scalers.h"
 
 namespace {
 
-struct Box {
-    double xRatio;
-    double yRatio;
-    int32_t width;
-    int32_t height;
+struct Box : BoxShape {
     double area;
 };
 
@@ -91,7 +91,11 @@ REALpicture ScalePictureFast(REALpicture source, int32_t width, int32_t height) 
             if (writer.NewPictureWriter(reader, width, height)) {
                 const Box box = BoxFor(reader.width, reader.height, width, height);
                 WithLayouts(reader.pixelFormat, writer.pixelFormat, [&](auto from, auto to) {
-                    ScaleBoxRows<decltype(from), decltype(to)>(reader, writer, box);
+                    using Source = decltype(from);
+                    using Destination = decltype(to);
+                    if (!ScaleBoxRowsVector<Source, Destination>(reader, writer, box)) {
+                        ScaleBoxRows<Source, Destination>(reader, writer, box);
+                    }
                 });
                 result.reset(writer.RenderPictureWriter());
             }
