@@ -54,8 +54,9 @@ void PictureConstructorMethod(REALobject picture, int32_t width, int32_t height)
     if (state == nullptr) return;
     state->RunMethodHook(HostMethod::PictureConstructor);
     PictureObject* target = state->LivePicture(picture, "Picture.Constructor");
-    // A size below 1 leaves the picture without pixels; it then locks in no kind.
-    if (target == nullptr || width < 1 || height < 1) return;
+    // A size below 1, or too large to hold, leaves the picture without pixels;
+    // it then locks in no kind.
+    if (target == nullptr || !PictureFits(width, height)) return;
     state->AllocatePixels(*target, width, height, true);
 }
 

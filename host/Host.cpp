@@ -66,7 +66,7 @@ REALclassRef ObjectTypeEntry(const char* className) {
 
 REALpicture NewPictureEntry(int32_t width, int32_t height, int32_t depth) {
     HostState* state = CurrentState();
-    if (state == nullptr || width < 1 || height < 1 || depth != 32 || !state->CountCreation()) return nullptr;
+    if (state == nullptr || !PictureFits(width, height) || depth != 32 || !state->CountCreation()) return nullptr;
     return reinterpret_cast<REALpicture>(state->CreatePicture(width, height, false));
 }
 

@@ -190,7 +190,7 @@ uint32_t& WordAt(PictureObject& picture, int x, int y) {
 }  // namespace
 
 REALpicture Host::NewPicture(int width, int height, bool alpha) {
-    if (width < 1 || height < 1) throw std::invalid_argument("picture size below 1");
+    if (!PictureFits(width, height)) throw std::invalid_argument("picture size below 1 or beyond the host's memory");
     return reinterpret_cast<REALpicture>(state_->CreatePicture(width, height, alpha));
 }
 

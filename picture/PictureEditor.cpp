@@ -93,14 +93,17 @@ void PictureEditor::NextRow() {
 }
 
 // The view's own reference; taken before the view points at the picture so
-// that an exception from the host leaves nothing half-owned.
-void PictureEditor::Adopt(REALpicture target) {
-    REALLockObject(target);
+// that an exception from the host leaves nothing half-owned. Without both
+// entries there is no view: releasing a reference never taken would drop the
+// caller's, and one that cannot be dropped would keep the picture for good.
+bool PictureEditor::Adopt(REALpicture target) {
+    if (!HostCanDropReferences() || !REALLockObject(target)) return false;
     picture = target;
     descriptionLocked = 1;
     cursorX = 0;
     cursorY = 0;
     bytesPerPixel = kBytesPerPixel;
+    return true;
 }
 
 void PictureEditor::ClearLayout() {
@@ -149,7 +152,7 @@ bool PictureEditor::OpenBitmapContextView(REALpicture target) {
         return false;
     }
 
-    Adopt(target);
+    if (!Adopt(target)) return false;
     lock.KeepLocked();
     rowBytes = static_cast<int32_t>(bytesPerRow);
     pixelFormat = code;
@@ -184,7 +187,7 @@ bool PictureEditor::OpenConsoleView(REALpicture target) {
         return false;
     }
 
-    Adopt(target);
+    if (!Adopt(target)) return false;
     lock.KeepLocked();
     pixelFormat = kFormatConsole;
     width = description.width;

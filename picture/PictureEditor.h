@@ -52,7 +52,7 @@ private:
     bool OpenBitmapContextView(REALpicture picture);
     bool OpenPrivateCopy(REALpicture picture);
     bool OpenConsoleView(REALpicture picture);
-    void Adopt(REALpicture picture);
+    bool Adopt(REALpicture picture);
     void ClearLayout();
 };
 

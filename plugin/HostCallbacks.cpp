@@ -13,7 +13,7 @@ struct HostEntry {
     Fn address = nullptr;
     uint32_t generation = 0;
 
-    explicit HostEntry(const char* entryName) : name(entryName) {}
+    constexpr explicit HostEntry(const char* entryName) : name(entryName) {}
 
     Fn get() {
         if (address != nullptr && generation == gResolverGeneration) return address;
@@ -25,19 +25,27 @@ struct HostEntry {
     }
 };
 
+// Shared with the wrappers that hand out what these give back.
+HostEntry<REALUnlockObjectFn> unlockObject("REALUnlockObject");
+HostEntry<REALUnlockPictureDescriptionFn> unlockPictureDescription("unlockPictureDescription");
+
 }  // namespace
+
+bool HostCanDropReferences() { return unlockObject.get() != nullptr; }
 
 #define HOST_ENTRY(type, entryName)           \
     static HostEntry<type> entry(entryName); \
     type fn = entry.get()
 
-void REALLockObject(REALobject object) {
+bool REALLockObject(REALobject object) {
     HOST_ENTRY(REALLockObjectFn, "REALLockObject");
-    if (fn) fn(object);
+    if (!fn) return false;
+    fn(object);
+    return true;
 }
 
 void REALUnlockObject(REALobject object) {
-    HOST_ENTRY(REALUnlockObjectFn, "REALUnlockObject");
+    REALUnlockObjectFn fn = unlockObject.get();
     if (fn) fn(object);
 }
 
@@ -78,26 +86,26 @@ REALclassRef REALGetClassRef(const char* className) {
 
 REALpicture REALNewPicture(int32_t width, int32_t height, int32_t depth) {
     HOST_ENTRY(REALNewPictureFn, "newPicture");
-    return fn ? fn(width, height, depth) : nullptr;
+    return fn && HostCanDropReferences() ? fn(width, height, depth) : nullptr;
 }
 
 REALobject REALGetPictureGraphics(REALpicture picture) {
     HOST_ENTRY(REALGetPictureGraphicsFn, "pluginPictureGraphicsGetter");
-    return fn ? fn(picture) : nullptr;
+    return fn && HostCanDropReferences() ? fn(picture) : nullptr;
 }
 
 REALpicture REALGetPictureMask(REALpicture picture, bool create) {
     HOST_ENTRY(REALGetPictureMaskFn, "REALGetPictureMask");
-    return fn ? fn(picture, create) : nullptr;
+    return fn && HostCanDropReferences() ? fn(picture, create) : nullptr;
 }
 
 bool REALLockPictureDescription(REALpicture picture, REALpictureDescription* description, int32_t kind) {
     HOST_ENTRY(REALLockPictureDescriptionFn, "REALLockPictureDescription");
-    return fn && fn(picture, description, kind);
+    return fn && unlockPictureDescription.get() != nullptr && fn(picture, description, kind);
 }
 
 void REALUnlockPictureDescription(REALpicture picture) {
-    HOST_ENTRY(REALUnlockPictureDescriptionFn, "unlockPictureDescription");
+    REALUnlockPictureDescriptionFn fn = unlockPictureDescription.get();
     if (fn) fn(picture);
 }
 

@@ -2,6 +2,14 @@
 // first use and keeps the address; a null answer is not kept, so the next call
 // asks again. While an entry is missing its wrapper does nothing and reports
 // failure (false, null, no effect).
+//
+// The library takes nothing from the host that it could not give back: while
+// the host has no REALUnlockObject, REALNewPicture, REALGetPictureGraphics and
+// REALGetPictureMask count as missing too (and no view takes a reference of
+// its own, see PictureEditor), and REALLockPictureDescription does while the
+// host has no entry to end a description lock. Otherwise such a host would
+// keep pictures alive, or locked, for good. A reference taken for the caller
+// (REALLockObject on a result) is taken all the same: the host drops that one.
 #pragma once
 
 #include "plugin/REALplugin.h"
@@ -12,7 +20,8 @@ extern REALResolver gResolver;
 // so that a host that loads the library again is asked afresh.
 extern uint32_t gResolverGeneration;
 
-void REALLockObject(REALobject object);
+// True when the host took the reference; false while its entry is missing.
+bool REALLockObject(REALobject object);
 void REALUnlockObject(REALobject object);
 bool REALGetPropValueInt32(REALobject object, const char* name, int32_t* value);
 bool REALGetPropValueUInt8(REALobject object, const char* name, uint8_t* value);
@@ -35,7 +44,11 @@ REALstring originalREALBuildString(const char* bytes, int32_t length);
 void REALSetStringEncoding(REALstring string, uint32_t encoding);
 void REALUnlockString(REALstring string);
 
+// False while the host has no entry to drop a reference: nothing that carries
+// a reference for the library may then be taken.
+bool HostCanDropReferences();
+
 // Picture conveniences: a picture is an object to the reference counting.
-inline void REALLockObject(REALpicture picture) { REALLockObject(ObjectOf(picture)); }
+inline bool REALLockObject(REALpicture picture) { return REALLockObject(ObjectOf(picture)); }
 inline void REALUnlockObject(REALpicture picture) { REALUnlockObject(ObjectOf(picture)); }
 
