@@ -13,6 +13,11 @@
 // read; the result comes from the host's plain new-picture entry, so it has no
 // alpha channel whatever the source has.
 //
+// Outside the plain pixel path a vector twin (BlurLanes) computes the same
+// two truncated averages on 16-bit lanes for radii up to 128, one result row
+// at a time; its working rows take the place of the row copy, so the call
+// asks for the same five buffers either way.
+//
 // When a working buffer cannot be allocated the call gives nil. Handing out
 // the new picture unwritten would give the caller an all-white picture that
 // it could not tell from a real blur.
@@ -21,11 +26,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "effects/BlurLanes.h"
 #include "picture/PictureEditor.h"
 #include "picture/PixelFormat.h"
 #include "plugin/CBuffer.h"
 #include "plugin/HostCallbacks.h"
 #include "plugin/HostRefs.h"
+#include "plugin/PixelPath.h"
 #include "plugin/Yield.h"
 
 namespace {
@@ -53,14 +60,16 @@ struct BlurBuffers {
     // The result row the second pass reads while it rewrites the row.
     CBuffer<uint8_t> row;
 
-    bool Allocate(int32_t r, int32_t width, int32_t rowBytes) {
+    // rowBufferBytes: the result's rowBytes + slack, or what the vector twin
+    // keeps there instead of the row copy (see BlurWithLanes).
+    bool Allocate(int32_t r, int32_t width, int64_t rowBufferBytes) {
         const int64_t span = 2 * static_cast<int64_t>(r) + 1;
         quotient = AllocateZeroedBytes<int32_t>(span * 1024 + 1024);
         const int64_t sumBytes = 4 * static_cast<int64_t>(width) + kBufferSlack;
         red = AllocateZeroedBytes<int32_t>(sumBytes);
         green = AllocateZeroedBytes<int32_t>(sumBytes);
         blue = AllocateZeroedBytes<int32_t>(sumBytes);
-        row = AllocateZeroedBytes<uint8_t>(static_cast<int64_t>(rowBytes) + kBufferSlack);
+        row = AllocateZeroedBytes<uint8_t>(rowBufferBytes);
         return quotient && red && green && blue && row;
     }
 };
@@ -72,22 +81,6 @@ void FillQuotients(int32_t* quotient, int32_t r) {
     for (int32_t value = 0; value < kChannelValues; ++value) {
         std::fill_n(quotient + static_cast<ptrdiff_t>(value) * span, span, value);
     }
-}
-
-// Calls add(line, times) for each distinct line of the window -r..r around
-// line 0 once its positions are clamped to 0..length - 1, with the number of
-// positions that land on it. The first window then costs at most `length`
-// lines, however large r is, and sums exactly what 2r + 1 clamped reads sum.
-template <class Add>
-void ForFirstWindow(int32_t r, int32_t length, Add&& add) {
-    if (length == 1) {
-        add(0, 2 * r + 1);
-        return;
-    }
-    add(0, r + 1);
-    const int32_t inner = std::min(r, length - 2);
-    for (int32_t line = 1; line <= inner; ++line) add(line, 1);
-    if (r >= length - 1) add(length - 1, r - length + 2);
 }
 
 int32_t Clamped(int64_t line, int32_t length) {
@@ -193,6 +186,27 @@ void BlurRows(PictureWriter& result, BlurBuffers& buffers, int32_t r, YieldData&
     }
 }
 
+// The vector twin reads the bytes of a pixel in memory order, so it serves
+// any source and result that keep red, green and blue in the same bytes.
+template <class Source, class Result>
+constexpr bool SameChannelBytes() {
+    return Source::valid && Result::valid && Source::redShift == Result::redShift &&
+           Source::greenShift == Result::greenShift && Source::blueShift == Result::blueShift;
+}
+
+template <class Source, class Result>
+bool LanesApply(PixelPath path, const PictureReader& source, const PictureWriter& result, int32_t r) {
+    return BlurLanesRun(path) && SameChannelBytes<Source, Result>() && r <= kLargestLaneRadius &&
+           source.bytesPerPixel == 4 && result.bytesPerPixel == 4;
+}
+
+template <class Result>
+ResultBytes ResultBytesOf() {
+    const int fourthLane = Result::fourthShift / 8;
+    const uint64_t fourthValue = (Result::fourthWritten >> Result::fourthShift) & 0xFFu;
+    return ResultBytes{~(uint64_t{0xFFFF} << (16 * fourthLane)), fourthValue << (16 * fourthLane)};
+}
+
 template <class Source, class Result>
 void Blur(const PictureReader& source, PictureWriter& result, BlurBuffers& buffers, int32_t r,
           YieldData& yieldRecord) {
@@ -200,6 +214,27 @@ void Blur(const PictureReader& source, PictureWriter& result, BlurBuffers& buffe
     yieldRecord.YieldPoint();
     BlurColumns<Source, Result>(source, result, buffers, r, yieldRecord);
     BlurRows<Result>(result, buffers, r, yieldRecord);
+}
+
+// Allocates the working buffers and runs the passes, the vector twin where it
+// applies; false when a buffer is missing.
+bool BlurWithBuffers(const PictureReader& source, PictureWriter& result, int32_t r, YieldData& yieldRecord) {
+    const PixelPath path = ActivePixelPath();
+    return WithLayouts(source.pixelFormat, result.pixelFormat, [&](auto from, auto to) {
+        using Source = decltype(from);
+        using Result = decltype(to);
+        const bool lanes = LanesApply<Source, Result>(path, source, result, r);
+        BlurBuffers buffers;
+        const int64_t rowBufferBytes =
+            lanes ? BlurLaneBytes(source.width, r) : static_cast<int64_t>(result.rowBytes) + kBufferSlack;
+        if (!buffers.Allocate(r, source.width, rowBufferBytes)) return false;
+        if (lanes) {
+            BlurWithLanes(path, source, result, r, ResultBytesOf<Result>(), yieldRecord, buffers.row.get());
+        } else {
+            Blur<Source, Result>(source, result, buffers, r, yieldRecord);
+        }
+        return true;
+    });
 }
 
 // A plain picture the size of the source, opened for writing. The view holds
@@ -228,16 +263,7 @@ REALpicture BlurZPX(REALpicture picture, double Radius, int32_t yield) {
 
     YieldData yieldRecord;
     yieldRecord.Start(yield);
-    bool blurred = false;
-    {
-        BlurBuffers buffers;
-        if (buffers.Allocate(r, source.width, result.rowBytes)) {
-            WithLayouts(source.pixelFormat, result.pixelFormat, [&](auto from, auto to) {
-                Blur<decltype(from), decltype(to)>(source, result, buffers, r, yieldRecord);
-            });
-            blurred = true;
-        }
-    }
+    const bool blurred = BlurWithBuffers(source, result, r, yieldRecord);
     yieldRecord.YieldPoint();
     // Owned from here so that nothing after the hand-over can leak it.
     HostPictureRef blurredPicture;

@@ -10,6 +10,12 @@
 // neighbours are always visited in the order above: the remaining weight is a
 // double, and subtracting in another order can change it in the last bit.
 //
+// Outside the plain pixel path an unmasked draw splits each row by what its
+// pixels reach: pixels that reach no source pixel keep their colour, pixels
+// whose four neighbours are all inside go to the vector twin (DrawLanes), and
+// the one or two columns in between, and every row that reaches only one
+// source row, go through the plain loop.
+//
 // What this file does where the drawing rules leave the choice open:
 // - Coordinates that are NaN or infinite, or whose floor does not fit a
 //   32-bit integer: false, nothing drawn, no exception. Checked right after
@@ -27,9 +33,11 @@
 //   would give. When the snapshot cannot be allocated: false, nothing drawn.
 #include "effects/DrawPictureF.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "effects/DrawLanes.h"
 #include "picture/PictureEditor.h"
 #include "picture/PixelFormat.h"
 #include "plugin/CBuffer.h"
@@ -154,23 +162,31 @@ struct Accumulator {
     }
 };
 
-template <class Source, class Destination, class Mask>
-void DrawRow(const Placement& at, int32_t Y, const ReadRows& source, const ReadRows& mask, uint8_t* out,
-             int32_t width) {
+// One destination row's source and mask rows, per neighbour; null outside.
+struct RowNeighbours {
+    const uint8_t* source[kNeighbours];
+    const uint8_t* mask[kNeighbours];
+};
+
+RowNeighbours NeighboursOfRow(const Placement& at, int32_t Y, const ReadRows& source, const ReadRows& mask) {
     const int64_t upper = static_cast<int64_t>(Y) - at.iy - 1;
-    const uint8_t* const sourceRow[kNeighbours] = {source.Row(upper), source.Row(upper), source.Row(upper + 1),
-                                                   source.Row(upper + 1)};
-    const uint8_t* const maskRow[kNeighbours] = {mask.Row(upper), mask.Row(upper), mask.Row(upper + 1),
-                                                 mask.Row(upper + 1)};
-    for (int32_t X = 0; X < width; ++X) {
+    return RowNeighbours{{source.Row(upper), source.Row(upper), source.Row(upper + 1), source.Row(upper + 1)},
+                         {mask.Row(upper), mask.Row(upper), mask.Row(upper + 1), mask.Row(upper + 1)}};
+}
+
+// Destination pixels from .. to - 1 of a row, one neighbour at a time.
+template <class Source, class Destination, class Mask>
+void DrawPixels(const Placement& at, const RowNeighbours& rows, const ReadRows& source, const ReadRows& mask,
+                uint8_t* out, int32_t from, int32_t to) {
+    for (int32_t X = from; X < to; ++X) {
         const int64_t left = static_cast<int64_t>(X) - at.ix - 1;
         const int64_t column[kNeighbours] = {left, left + 1, left + 1, left};
         Accumulator sum;
         double remaining = 1.0;
         for (int k = 0; k < kNeighbours; ++k) {
-            if (sourceRow[k] == nullptr || column[k] < 0 || column[k] >= source.width) continue;
-            const double weight = EffectiveWeight<Mask>(at.weight[k], maskRow[k], column[k], mask.width);
-            sum.Add<Source>(LoadPixel(PixelAt(sourceRow[k], column[k])), weight);
+            if (rows.source[k] == nullptr || column[k] < 0 || column[k] >= source.width) continue;
+            const double weight = EffectiveWeight<Mask>(at.weight[k], rows.mask[k], column[k], mask.width);
+            sum.Add<Source>(LoadPixel(PixelAt(rows.source[k], column[k])), weight);
             remaining -= weight;
         }
         uint8_t* pixel = out + static_cast<ptrdiff_t>(X) * kBytesPerPixel;
@@ -180,13 +196,102 @@ void DrawRow(const Placement& at, int32_t Y, const ReadRows& source, const ReadR
     }
 }
 
+// ---- the vector twin: unmasked sources, pixels grouped by what they reach ----
+
+// Pixels that no neighbour reaches keep their colour, since trunc(c * 1.0)
+// is c, and get the fourth byte.
+template <class Destination>
+void KeepColours(uint8_t* out, int32_t from, int32_t to) {
+    constexpr uint32_t channels =
+        (0xFFu << Destination::redShift) | (0xFFu << Destination::greenShift) | (0xFFu << Destination::blueShift);
+    for (int32_t X = from; X < to; ++X) {
+        uint8_t* pixel = out + static_cast<ptrdiff_t>(X) * kBytesPerPixel;
+        StorePixel(pixel, (LoadPixel(pixel) & channels) | Destination::fourthWritten);
+    }
+}
+
+// A row's columns in order: [0, keepLeftEnd) reach no source column;
+// [keepLeftEnd, interiorStart) and [interiorEnd, keepRightStart) reach one
+// of the two; [interiorStart, interiorEnd) reach both; the rest none.
+struct ColumnSpans {
+    int32_t keepLeftEnd, interiorStart, interiorEnd, keepRightStart;
+};
+
+ColumnSpans SpansOf(const Placement& at, int32_t sourceWidth, int32_t width) {
+    auto within = [width](int64_t X) {
+        return static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(X, 0), width));
+    };
+    ColumnSpans spans;
+    spans.keepLeftEnd = within(at.ix);
+    spans.interiorStart = within(static_cast<int64_t>(at.ix) + 1);
+    spans.interiorEnd = std::max(spans.interiorStart, within(static_cast<int64_t>(at.ix) + sourceWidth));
+    spans.keepRightStart = std::max(spans.interiorEnd, within(static_cast<int64_t>(at.ix) + sourceWidth + 1));
+    return spans;
+}
+
+template <class Layout>
+ChannelShifts ShiftsOf() {
+    return ChannelShifts{Layout::redShift, Layout::greenShift, Layout::blueShift};
+}
+
+// The remaining weight of a pixel that all four neighbours reach, subtracted
+// in their order as DrawPixels does. When 255 times it is below 1 the
+// destination adds trunc(d * remaining) = 0 for every channel d <= 255
+// (rounding is monotone, so d * remaining rounds to at most 255 * remaining),
+// and its old pixel need not be read.
+template <class Source, class Destination>
+InteriorWeights InteriorWeightsOf(const Placement& at) {
+    InteriorWeights weights{};
+    double remaining = 1.0;
+    for (int k = 0; k < kNeighbours; ++k) {
+        weights.weight[k] = at.weight[k];
+        remaining -= at.weight[k];
+    }
+    weights.remaining = remaining;
+    weights.withDestination = remaining > 0.0 && 255.0 * remaining >= 1.0;
+    weights.source = ShiftsOf<Source>();
+    weights.destination = ShiftsOf<Destination>();
+    weights.fourthWritten = Destination::fourthWritten;
+    return weights;
+}
+
+template <class Source, class Destination>
+void DrawRowWithLanes(const Placement& at, int32_t Y, const ReadRows& source, uint8_t* out, int32_t width,
+                      InteriorRunFunction drawRun, const InteriorWeights& weights) {
+    const ReadRows noMask{};
+    const RowNeighbours rows = NeighboursOfRow(at, Y, source, noMask);
+    if (rows.source[kUpperLeft] == nullptr && rows.source[kLowerLeft] == nullptr) {
+        KeepColours<Destination>(out, 0, width);
+        return;
+    }
+    const ColumnSpans spans = SpansOf(at, source.width, width);
+    KeepColours<Destination>(out, 0, spans.keepLeftEnd);
+    DrawPixels<Source, Destination, NoMask>(at, rows, source, noMask, out, spans.keepLeftEnd, spans.interiorStart);
+    int32_t X = spans.interiorStart;
+    const bool bothRows = rows.source[kUpperLeft] != nullptr && rows.source[kLowerLeft] != nullptr;
+    if (bothRows && spans.interiorEnd > X) {
+        const int64_t left = static_cast<int64_t>(X) - at.ix - 1;
+        const InteriorRun run{PixelAt(rows.source[kUpperLeft], left), PixelAt(rows.source[kLowerLeft], left),
+                              out + static_cast<ptrdiff_t>(X) * kBytesPerPixel, spans.interiorEnd - X};
+        X += drawRun(run, weights);
+    }
+    DrawPixels<Source, Destination, NoMask>(at, rows, source, noMask, out, X, spans.keepRightStart);
+    KeepColours<Destination>(out, spans.keepRightStart, width);
+}
+
 template <class Source, class Destination, class Mask>
 void DrawRows(const Placement& at, PictureReader& destination, const ReadRows& source, const ReadRows& mask,
               YieldData& yieldRecord) {
+    const bool lanesApply = !Mask::present && Source::valid && Destination::valid;
+    const InteriorRunFunction drawRun = lanesApply ? InteriorRunForActivePath() : nullptr;
+    const InteriorWeights weights = InteriorWeightsOf<Source, Destination>(at);
     for (int32_t Y = 0; Y < destination.height; ++Y) {
-        // A layout nothing can be written to keeps every pixel; the rows still yield.
-        if (Destination::valid) {
-            DrawRow<Source, Destination, Mask>(at, Y, source, mask, destination.RowAddress(Y), destination.width);
+        if (drawRun != nullptr) {
+            DrawRowWithLanes<Source, Destination>(at, Y, source, destination.RowAddress(Y), destination.width, drawRun,
+                                                  weights);
+        } else if (Destination::valid) {  // a layout nothing can be written to keeps every pixel; the rows still yield
+            DrawPixels<Source, Destination, Mask>(at, NeighboursOfRow(at, Y, source, mask), source, mask,
+                                                  destination.RowAddress(Y), 0, destination.width);
         }
         yieldRecord.YieldPoint();
     }

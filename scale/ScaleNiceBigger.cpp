@@ -14,12 +14,19 @@
 // The passes work on byte offsets inside the pixel word, not on channels, so
 // they need no layout: each byte of a result pixel comes from the same byte of
 // the source pixels.
+//
+// Outside the plain pixel path a vector twin (ScaleNiceBiggerLanes) computes
+// the same bytes row by row, all four bytes of a row at once. It keeps its
+// rows in the column buffer, sized for them, so the call asks for the same
+// five tables either way.
 #include <algorithm>
 
 #include "picture/PictureEditor.h"
 #include "plugin/CBuffer.h"
 #include "plugin/HostRefs.h"
+#include "plugin/PixelPath.h"
 #include "plugin/Yield.h"
+#include "scale/ScaleNiceBiggerLanes.h"
 #include "scale/Scalers.h"
 
 namespace {
@@ -42,16 +49,19 @@ struct SmoothTables {
 };
 
 // All five are asked for, in this order, before any is checked.
-SmoothTables AllocateTables(int32_t width, int32_t height) {
+// columnBytes: the column buffer's size, 0 for one float per entry (the
+// vector twin keeps all four bytes of a row and its taps there instead).
+SmoothTables AllocateTables(int32_t width, int32_t height, int64_t columnBytes) {
     const int64_t entries = std::max(width, height);
     const int64_t indexBytes = static_cast<int64_t>(sizeof(int32_t)) * entries + kTableSlack;
     const int64_t weightBytes = static_cast<int64_t>(sizeof(float)) * kTapsPerEntry * entries + kTableSlack;
+    if (columnBytes == 0) columnBytes = static_cast<int64_t>(sizeof(float)) * entries + kTableSlack;
     SmoothTables tables;
     tables.xIndex = AllocateZeroedBytes<int32_t>(indexBytes);
     tables.yIndex = AllocateZeroedBytes<int32_t>(indexBytes);
     tables.xWeights = AllocateZeroedBytes<float>(weightBytes);
     tables.yWeights = AllocateZeroedBytes<float>(weightBytes);
-    tables.columns = AllocateZeroedBytes<float>(static_cast<int64_t>(sizeof(float)) * entries + kTableSlack);
+    tables.columns = AllocateZeroedBytes<float>(columnBytes);
     return tables;
 }
 
@@ -155,13 +165,21 @@ REALpicture ScalePictureNiceBigger(REALpicture source, int32_t width, int32_t he
     if (!writer.NewPictureWriter(reader, width, height)) return nullptr;
     HostPictureRef result;
     {
-        SmoothTables tables = AllocateTables(width, height);
+        const PixelPath path = ActivePixelPath();
+        const bool lanes = EnlargeLanesRun(path, reader, writer);
+        SmoothTables tables = AllocateTables(width, height, lanes ? EnlargeLaneBytes(reader.width, width) : 0);
         // Without its tables the new picture is dropped unrendered, by the
         // writer's destructor, and the caller falls back to box scaling.
         if (!tables.Complete()) return nullptr;
         FillTables(tables, reader.width, reader.height, width, height);
         yield.YieldPoint();
-        InterpolateBytes(reader, writer, tables);
+        if (lanes) {
+            const SmoothAxis x{tables.xIndex.get(), tables.xWeights.get()};
+            const SmoothAxis y{tables.yIndex.get(), tables.yWeights.get()};
+            EnlargeWithLanes(path, reader, writer, x, y, tables.columns.get());
+        } else {
+            InterpolateBytes(reader, writer, tables);
+        }
     }
     result.reset(writer.RenderPictureWriter());
     reader.ReleasePicture();

@@ -7,7 +7,9 @@
 #include <random>
 
 #include "effects/Blur.h"
+#include "effects/BlurLanes.h"
 #include "host/Host.h"
+#include "plugin/PixelPath.h"
 #include "plugin/PluginMain.h"
 #include "tests/support/AllocationFaults.h"
 #include "tests/support/Pictures.h"
@@ -122,14 +124,19 @@ TEST_F(Blur, YieldsAfterTheTableEachRowOfBothPassesAndAtTheEnd) {
 
 TEST_F(Blur, FailuresGiveNilAndLeaveNothingBehind) {
     REALpicture source = zpxtest::MakePicture(host, 7, 5, false, zpxtest::TestPattern);
-    zpxtest::ResetAllocationFaults();
-    host.Release(BlurZPX(source, 2.0, 0));
-    const int allocations = zpxtest::AllocationsSeen();
-    EXPECT_EQ(allocations, 5);  // table, three column sums, row copy
-    for (int n = 1; n <= allocations; ++n) {
-        zpxtest::FailNthAllocation(n);
-        EXPECT_EQ(BlurZPX(source, 2.0, 0), nullptr) << "allocation " << n;
-        EXPECT_EQ(host.AuditProblems({source}), "") << "allocation " << n;
+    // Table, three column sums and row copy (which holds the vector twin's
+    // rows on the other paths): the same five on every path.
+    for (PixelPath path : {PixelPath::Plain, PixelPath::Baseline}) {
+        ForcePixelPath(path);
+        zpxtest::ResetAllocationFaults();
+        host.Release(BlurZPX(source, 2.0, 0));
+        const int allocations = zpxtest::AllocationsSeen();
+        EXPECT_EQ(allocations, 5);
+        for (int n = 1; n <= allocations; ++n) {
+            zpxtest::FailNthAllocation(n);
+            EXPECT_EQ(BlurZPX(source, 2.0, 0), nullptr) << PixelPathName(path) << ", allocation " << n;
+            EXPECT_EQ(host.AuditProblems({source}), "") << "allocation " << n;
+        }
     }
     zpxtest::ResetAllocationFaults();
     host.FailPictureCreation(1);
@@ -158,6 +165,68 @@ TEST_F(Blur, AnExceptionFromAYieldReachesTheCallerAndReleasesEverything) {
         EXPECT_EQ(host.AuditProblems({source}), "") << "thrown at yield " << throwAt;
     }
     host.Release(source);
+}
+
+// The one-multiply quotient of the vector passes, for every sum a 16-bit lane
+// can hold and every window they take.
+TEST(BlurLanes, QuotientsEqualIntegerDivisionForEveryLaneValue) {
+    for (int32_t span = 3; span <= 2 * kLargestLaneRadius + 1; span += 2) {
+        const WindowDivisor divisor = DivisorFor(span);
+        int wrong = 0;
+        for (uint32_t n = 0; n <= 0xFFFF; ++n) wrong += Divide(n, divisor) != n / static_cast<uint32_t>(span);
+        EXPECT_EQ(wrong, 0) << "window of " << span;
+    }
+}
+
+std::vector<uint32_t> RawWords(const Host& host, REALpicture picture) {
+    std::vector<uint32_t> words;
+    for (int y = 0; y < host.Height(picture); ++y) {
+        for (int x = 0; x < host.Width(picture); ++x) words.push_back(host.RawWord(picture, x, y));
+    }
+    return words;
+}
+
+// Every vector twin gives the plain passes' words, in every layout: random
+// words (their fourth byte too, which the lanes average and then overwrite),
+// widths around the vector widths, radii up to the largest the lanes take and
+// beyond, and white pictures whose widest windows sum to exactly 65535.
+TEST(BlurPaths, EveryPathGivesThePlainWords) {
+    struct Case {
+        int width, height, r;
+        bool white;
+    };
+    const Case cases[] = {{1, 1, 1, false},   {1, 19, 3, false},   {19, 1, 2, false},   {7, 5, 1, false},
+                          {9, 4, 2, false},   {15, 3, 7, false},   {16, 8, 5, false},   {33, 6, 16, false},
+                          {70, 9, 40, false}, {300, 2, 128, true}, {2, 300, 128, true}, {260, 3, 128, false},
+                          {40, 9, 129, false}};
+    for (const zpxtest::HostSetup& setup : zpxtest::EveryLayout()) {
+        Host host(setup.config);
+        host.LoadEntry(REALPluginMain);
+        std::mt19937 random(7);
+        for (const Case& c : cases) {
+            for (bool alpha : {false, true}) {
+                REALpicture source = host.NewPicture(c.width, c.height, alpha);
+                for (int y = 0; y < c.height; ++y) {
+                    for (int x = 0; x < c.width; ++x) host.SetRawWord(source, x, y, c.white ? 0xFFFFFFFFu : random());
+                }
+                ForcePixelPath(PixelPath::Plain);
+                REALpicture plain = BlurZPX(source, c.r, 0);
+                for (PixelPath path : {PixelPath::Baseline, PixelPath::Avx2, PixelPath::Avx512}) {
+                    if (!PixelPathAvailable(path)) continue;
+                    ForcePixelPath(path);
+                    REALpicture fast = BlurZPX(source, c.r, 0);
+                    EXPECT_EQ(RawWords(host, fast), RawWords(host, plain))
+                        << setup.name << ", " << PixelPathName(path) << ", " << c.width << " x " << c.height << ", r "
+                        << c.r << (alpha ? ", alpha source" : "");
+                    EXPECT_TRUE(host.PaddingIntact(fast));
+                    host.Release(fast);
+                }
+                host.Release(plain);
+                host.Release(source);
+            }
+        }
+        ForcePixelPath(BestPixelPath());
+    }
 }
 
 class BlurLayouts : public ::testing::TestWithParam<zpxtest::HostSetup> {};

@@ -6,9 +6,11 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "effects/DrawPictureF.h"
 #include "host/Host.h"
+#include "plugin/PixelPath.h"
 #include "plugin/PluginMain.h"
 #include "tests/support/AllocationFaults.h"
 #include "tests/support/Pictures.h"
@@ -222,6 +224,76 @@ TEST_F(Draw, YieldsBeforeTheRowsAfterEachAndAtTheEndAndPassesExceptionsOn) {
     }
     host.Release(source);
     host.Release(destination);
+}
+
+// A picture of random words, the fourth byte included.
+REALpicture RandomWords(Host& host, int width, int height, bool alpha, std::mt19937& random) {
+    REALpicture picture = host.NewPicture(width, height, alpha);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) host.SetRawWord(picture, x, y, random());
+    }
+    return picture;
+}
+
+// Every vector twin leaves the plain loop's words, in every layout: sources
+// around the vector widths placed inside, across every edge and far outside,
+// strengths that leave weight to the destination or take it away, just
+// below and above the remaining weight the destination starts to show at
+// (1/255), zero, negative and the largest the guard lets through, and a
+// picture drawn into itself.
+TEST(DrawPaths, EveryPathGivesThePlainWords) {
+    struct Case {
+        int sourceWidth, sourceHeight, width, height;
+        double x, y, alpha;
+    };
+    const Case cases[] = {
+        {1, 1, 5, 4, 0.37, 0.61, 1.0},         {2, 3, 9, 6, 1.5, 0.25, 0.5},          {9, 4, 12, 7, 0.37, 0.61, 1.0},
+        {17, 5, 17, 5, 0.37, 0.61, 1.0},       {17, 5, 17, 5, -0.5, -0.25, 0.8},      {33, 6, 40, 9, 3.1, 1.9, 0.996},
+        {33, 6, 40, 9, 3.1, 1.9, 0.999},       {40, 7, 33, 8, -5.7, 2.2, 2.5},        {40, 7, 33, 8, 2.0, 1.0, 1.0},
+        {26, 8, 30, 9, 0.75, 0.5, -0.75},      {26, 8, 30, 9, 0.75, 0.5, 0.0},        {26, 8, 30, 9, 0.2, 0.9, 2.0e6},
+        {16, 4, 20, 6, 25.5, 1.5, 1.0},        {16, 4, 20, 6, -16.5, 0.5, 1.0},       {16, 4, 20, 6, 2.5, -5.5, 1.0},
+        {16, 4, 20, 6, 2.0e9 + 0.5, 0.5, 1.0}, {16, 4, 20, 6, -2.0e9 - 0.5, 0.5, 1.0}};
+    for (const zpxtest::HostSetup& setup : zpxtest::EveryLayout()) {
+        Host host(setup.config);
+        host.LoadEntry(REALPluginMain);
+        std::mt19937 random(11);
+        for (const Case& c : cases) {
+            for (bool alpha : {false, true}) {
+                REALpicture source = RandomWords(host, c.sourceWidth, c.sourceHeight, alpha, random);
+                REALpicture start = RandomWords(host, c.width, c.height, false, random);
+                std::vector<uint32_t> plainWords, plainSelf;
+                for (PixelPath path : {PixelPath::Plain, PixelPath::Baseline, PixelPath::Avx2, PixelPath::Avx512}) {
+                    if (!PixelPathAvailable(path)) continue;
+                    ForcePixelPath(path);
+                    REALpicture destination = host.NewPicture(c.width, c.height, false);
+                    REALpicture self = host.NewPicture(c.sourceWidth, c.sourceHeight, alpha);
+                    for (int y = 0; y < c.height; ++y) {
+                        for (int x = 0; x < c.width; ++x) host.SetRawWord(destination, x, y, host.RawWord(start, x, y));
+                    }
+                    for (int y = 0; y < c.sourceHeight; ++y) {
+                        for (int x = 0; x < c.sourceWidth; ++x) host.SetRawWord(self, x, y, host.RawWord(source, x, y));
+                    }
+                    EXPECT_TRUE(DrawPictureF(destination, source, c.x, c.y, c.alpha, 0));
+                    EXPECT_TRUE(DrawPictureF(self, self, c.x - 1.0, c.y, c.alpha, 0));
+                    if (path == PixelPath::Plain) {
+                        plainWords = RawWords(host, destination);
+                        plainSelf = RawWords(host, self);
+                    } else {
+                        const std::string what = setup.name + ", " + PixelPathName(path) + ", " +
+                                                 std::to_string(c.sourceWidth) + " at " + std::to_string(c.x) + ", " +
+                                                 std::to_string(c.y) + ", alpha " + std::to_string(c.alpha);
+                        EXPECT_EQ(RawWords(host, destination), plainWords) << what;
+                        EXPECT_EQ(RawWords(host, self), plainSelf) << what << ", into itself";
+                    }
+                    host.Release(destination);
+                    host.Release(self);
+                }
+                host.Release(source);
+                host.Release(start);
+            }
+        }
+        ForcePixelPath(BestPixelPath());
+    }
 }
 
 class DrawLayouts : public ::testing::TestWithParam<zpxtest::HostSetup> {};

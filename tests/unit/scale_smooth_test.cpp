@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
 #include "host/Host.h"
+#include "plugin/PixelPath.h"
 #include "plugin/PluginMain.h"
 #include "scale/Scalers.h"
 #include "tests/support/AllocationFaults.h"
@@ -115,17 +117,25 @@ TEST_F(ScaleSmooth, ScaleZPXSmoothsOnlyWhenBothSidesGrowAndBoxesWithoutTables) {
     EXPECT_EQ(ScalePictureNiceBigger(source, 2, 4), nullptr);
     EXPECT_EQ(ScalePictureNiceBigger(source, 6, 1), nullptr);
     EXPECT_EQ(host.PictureCreations() - creations + zpxtest::AllocationsSeen(), 0);
-    REALpicture smooth = ScalePicture(source, 4, 4, true, 0);
-    EXPECT_EQ(zpxtest::AllocationsSeen(), 5);
-    EXPECT_EQ(zpxtest::LargestAllocation(), size_t(16 * 4 + 20));
-    for (int n = 1; n <= 5; ++n) {
-        zpxtest::FailNthAllocation(n);
-        REALpicture result = ScalePicture(source, 4, 4, true, 0);
-        EXPECT_EQ(rowOf(result), (std::vector<int>{0, 0, 255, 255})) << "table " << n;
-        EXPECT_EQ(host.AuditProblems({source, smooth, result}), "") << "table " << n;
-        host.Release(result);
+    // The same five tables on every path; the vector twin keeps its rows in
+    // the column buffer, which it sizes for them.
+    for (PixelPath path : {PixelPath::Plain, PixelPath::Baseline}) {
+        ForcePixelPath(path);
+        zpxtest::ResetAllocationFaults();
+        REALpicture smooth = ScalePicture(source, 4, 4, true, 0);
+        EXPECT_EQ(zpxtest::AllocationsSeen(), 5);
+        if (path == PixelPath::Plain) {
+            EXPECT_EQ(zpxtest::LargestAllocation(), size_t(16 * 4 + 20));
+        }
+        for (int n = 1; n <= 5; ++n) {
+            zpxtest::FailNthAllocation(n);
+            REALpicture result = ScalePicture(source, 4, 4, true, 0);
+            EXPECT_EQ(rowOf(result), (std::vector<int>{0, 0, 255, 255})) << PixelPathName(path) << ", table " << n;
+            EXPECT_EQ(host.AuditProblems({source, smooth, result}), "") << "table " << n;
+            host.Release(result);
+        }
+        host.Release(smooth);
     }
-    host.Release(smooth);
     host.Release(source);
 }
 
@@ -148,6 +158,51 @@ TEST_F(ScaleSmooth, YieldsAndReleasesEverythingWhenHostCodeThrows) {
     EXPECT_THROW(ScalePicture(source, 3, 5, true, 0), std::runtime_error);
     EXPECT_EQ(host.AuditProblems({source}), "");
     host.Release(source);
+}
+
+// Every vector twin gives the plain passes' words, in every layout: random
+// words (alpha bytes too), a one-pixel source, sizes around the vector
+// widths, ratios just above one and far above, wide and tall.
+TEST(ScaleSmoothPaths, EveryPathGivesThePlainWords) {
+    const int sizes[][4] = {{1, 1, 5, 3},     {1, 1, 17, 9},  {2, 2, 3, 3},       {3, 2, 4, 7},
+                            {5, 4, 6, 5},     {7, 5, 23, 11}, {16, 3, 17, 4},     {17, 9, 64, 33},
+                            {31, 2, 32, 3},   {4, 31, 9, 32}, {33, 17, 1000, 40}, {9, 9, 250, 11},
+                            {2, 40, 130, 41}, {61, 3, 67, 5}, {2, 1, 20, 2},      {3, 2, 30, 5}};
+    for (const zpxtest::HostSetup& setup : zpxtest::EveryLayout()) {
+        Host host(setup.config);
+        host.LoadEntry(REALPluginMain);
+        std::mt19937 random(5);
+        for (const auto& size : sizes) {
+            for (bool alpha : {false, true}) {
+                // Alpha sources: bytes of 126 and 1 side by side, whose blends
+                // at t = 0.9 (and others) round differently when the half is
+                // added last.
+                REALpicture source = host.NewPicture(size[0], size[1], alpha);
+                for (int y = 0; y < size[1]; ++y) {
+                    for (int x = 0; x < size[0]; ++x) {
+                        host.SetRawWord(source, x, y,
+                                        alpha ? ((x + y) % 2 == 0 ? 0x7E7E7E7Eu : 0x01010101u) : random());
+                    }
+                }
+                ForcePixelPath(PixelPath::Plain);
+                REALpicture plain = ScalePictureNiceBigger(source, size[2], size[3]);
+                ASSERT_NE(plain, nullptr);
+                for (PixelPath path : {PixelPath::Baseline, PixelPath::Avx2, PixelPath::Avx512}) {
+                    if (!PixelPathAvailable(path)) continue;
+                    ForcePixelPath(path);
+                    REALpicture fast = ScalePictureNiceBigger(source, size[2], size[3]);
+                    EXPECT_EQ(RawWords(host, fast), RawWords(host, plain))
+                        << setup.name << ", " << PixelPathName(path) << ", " << size[0] << "x" << size[1] << " to "
+                        << size[2] << "x" << size[3];
+                    EXPECT_TRUE(host.PaddingIntact(fast));
+                    host.Release(fast);
+                }
+                host.Release(plain);
+                host.Release(source);
+            }
+        }
+        ForcePixelPath(BestPixelPath());
+    }
 }
 
 class ScaleSmoothLayouts : public ::testing::TestWithParam<zpxtest::HostSetup> {};
