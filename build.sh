@@ -2,6 +2,7 @@
 # One entry point for a fresh Debian 12 machine:
 #   ./build.sh demo [OUTDIR]   install what is missing, build, write the demo gallery
 #   ./build.sh test            install what is missing, build 64-bit, 32-bit and sanitized, run every suite
+#                              and the fuzz targets briefly
 #   ./build.sh build           install what is missing and build (64-bit only)
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -9,7 +10,7 @@ ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
 
 PACKAGES=(cmake make g++ pkg-config libffi-dev libpng-dev libgtest-dev googletest
-          libbenchmark-dev libcli11-dev g++-multilib qemu-user)
+          libbenchmark-dev libcli11-dev g++-multilib qemu-user clang libclang-rt-14-dev)
 
 install_missing_packages() {
     local missing=()
@@ -57,6 +58,10 @@ run_tests() {
         ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
         ctest --output-on-failure -j "$JOBS") || status=1
+    # Builds the libFuzzer targets with clang, replays their corpora and fuzzes
+    # each for a short while; fuzz/run.sh SECONDS runs them longer.
+    echo "== fuzz targets: corpus replay and 20 seconds each"
+    JOBS=$JOBS "$ROOT/fuzz/run.sh" --check 20 || status=1
     if [ $status -eq 0 ]; then echo "build.sh: every suite passed"; else echo "build.sh: some suite failed"; fi
     return $status
 }

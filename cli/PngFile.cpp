@@ -83,6 +83,7 @@ struct PngShape {
     png_uint_32 height = 0;
     bool hasAlpha = false;
     bool isGrey = false;
+    int bitsPerPixel = 0;  // as stored in the file
 };
 
 // Reads the header and sets up conversion to 8-bit RGBA. False on a libpng error.
@@ -94,6 +95,7 @@ bool ReadPngShape(png_structp png, png_infop info, PngShape* shape) {
     int colourType = png_get_color_type(png, info);
     shape->isGrey = (colourType & PNG_COLOR_MASK_COLOR) == 0;
     shape->hasAlpha = (colourType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    shape->bitsPerPixel = png_get_bit_depth(png, info) * png_get_channels(png, info);
 
     png_set_expand(png);  // palette to RGB, low bit depths to 8, transparency chunk to alpha
     png_set_scale_16(png);
@@ -132,6 +134,31 @@ std::vector<png_bytep> RowPointers(Bytes* pixels, int width, int height) {
     return rows;
 }
 
+// Deflate expands at most 1032-fold. A header whose pixels the rest of the
+// file could not hold even at that ratio belongs to a truncated file, refused
+// before the image is allocated: otherwise a few dozen bytes could claim
+// half a gigabyte.
+constexpr uint64_t kLargestInflation = 1032;
+
+void CheckDataCanFill(const PngShape& shape, size_t bytesLeft) {
+    const uint64_t pixelBytes = uint64_t(shape.width) * shape.height * uint64_t(shape.bitsPerPixel) / 8;
+    if (uint64_t(bytesLeft) * kLargestInflation < pixelBytes) throw ImageError("PNG error: file is truncated");
+}
+
+// libpng takes memory for some chunks (text among them) by their claimed
+// length before reading them. A chunk that claims more bytes than the file
+// has left belongs to a truncated file, refused before libpng sees it.
+void CheckChunkLengths(const uint8_t* bytes, size_t size) {
+    size_t offset = 8;
+    while (size - offset >= 8) {
+        const uint32_t length = uint32_t(bytes[offset]) << 24 | uint32_t(bytes[offset + 1]) << 16 |
+                                uint32_t(bytes[offset + 2]) << 8 | bytes[offset + 3];
+        if (size - offset - 8 < uint64_t(length) + 4) throw ImageError("PNG error: file is truncated");
+        if (std::memcmp(bytes + offset + 4, "IEND", 4) == 0) return;
+        offset += 12 + size_t(length);
+    }
+}
+
 std::string PngProblem(const PngSession& session) {
     return std::string("PNG error: ") + (session.error[0] ? session.error : "unknown");
 }
@@ -140,6 +167,7 @@ std::string PngProblem(const PngSession& session) {
 
 Image DecodePng(const uint8_t* bytes, size_t size) {
     if (size < 8 || png_sig_cmp(bytes, 0, 8) != 0) throw ImageError("not a PNG file");
+    CheckChunkLengths(bytes, size);
     PngSession session;
     session.input = bytes;
     session.inputSize = size;
@@ -152,6 +180,7 @@ Image DecodePng(const uint8_t* bytes, size_t size) {
         throw ImageError(PngProblem(session));
     }
     CheckImageSize(shape.width, shape.height);
+    CheckDataCanFill(shape, session.inputSize - session.inputOffset);
 
     Image image = Image::Blank(static_cast<int>(shape.width), static_cast<int>(shape.height), shape.hasAlpha);
     image.isGrey = shape.isGrey;

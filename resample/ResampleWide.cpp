@@ -22,7 +22,9 @@
 // GCC 12's AVX-512 headers start many intrinsics from a deliberately
 // undefined vector, which -Wmaybe-uninitialized reports inside the header.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #pragma GCC diagnostic pop
 #endif
@@ -126,8 +128,14 @@ private:
 
 }  // namespace
 
+// clang takes a target for every function of the region; GCC for the
+// rest of the file until pop_options.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 namespace resample_avx2 {
 
 // Eight columns: 32-bit words, floats, and two vectors of four doubles.
@@ -167,10 +175,18 @@ struct VectorOps {
 
 #include "resample/ResampleWidePasses.h"
 }  // namespace resample_avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vl")
+#endif
 namespace resample_avx512 {
 
 // Sixteen columns: 32-bit words, floats, and two vectors of eight doubles.
@@ -210,7 +226,11 @@ struct VectorOps {
 
 #include "resample/ResampleWidePasses.h"
 }  // namespace resample_avx512
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 namespace {
 

@@ -164,7 +164,9 @@ ZPX_TARGET_AVX2 void HorizontalAvx2(uint8_t* out, const float* columns, const Ta
 // GCC 12 takes the undefined pass-through operand inside its own AVX-512
 // intrinsics for an uninitialised variable (GCC bug 105593).
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 ZPX_TARGET_AVX512 void VerticalAvx512(float* columns, const uint8_t* upper, const uint8_t* lower, int32_t count,
                                       float w2, float w1) {

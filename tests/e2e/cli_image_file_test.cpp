@@ -161,7 +161,32 @@ std::vector<uint8_t> PngClaiming(uint32_t width, uint32_t height) {
     return std::vector<uint8_t>(file, file + sizeof file);
 }
 
+// PngClaiming followed by an IDAT chunk of `count` deflated zero bytes.
+std::vector<uint8_t> PngClaimingWithData(uint32_t width, uint32_t height, size_t count) {
+    std::vector<uint8_t> file = PngClaiming(width, height);
+    std::vector<uint8_t> zeros(count, 0);
+    uLongf deflatedSize = compressBound(count);
+    std::vector<uint8_t> chunk(8 + deflatedSize);
+    compress(chunk.data() + 8, &deflatedSize, zeros.data(), count);
+    chunk.resize(8 + deflatedSize);
+    std::memcpy(chunk.data() + 4, "IDAT", 4);
+    for (int i = 0; i < 4; ++i) chunk[i] = static_cast<uint8_t>(deflatedSize >> (24 - 8 * i));
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, chunk.data() + 4, static_cast<uInt>(4 + deflatedSize)));
+    for (int i = 0; i < 4; ++i) chunk.push_back(static_cast<uint8_t>(crc >> (24 - 8 * i)));
+    file.insert(file.end(), chunk.begin(), chunk.end());
+    return file;
+}
+
 TEST(cliImageFile, HugeClaimsAreRefusedBeforeAllocating) {
+    // Within the limits, but far more pixels than the data could inflate to:
+    // refused at the header, not after taking 512 MiB for pixels that never come.
+    try {
+        Decode(PngClaimingWithData(8192, 16384, 64), ImageFormat::Png);
+        ADD_FAILURE() << "a PNG of 64 zero bytes claiming 8192 x 16384 pixels was read";
+    } catch (const ImageError& error) {
+        EXPECT_STREQ(error.what(), "PNG error: file is truncated");
+    }
+
     EXPECT_THROW(Decode(PngClaiming(100000, 100000), ImageFormat::Png), ImageError);
     EXPECT_THROW(Decode(PngClaiming(20000, 20000), ImageFormat::Png), ImageError);  // each side fits, the total not
     EXPECT_THROW(Decode(std::string("P6\n100000 100000\n255\n"), ImageFormat::Ppm), ImageError);
