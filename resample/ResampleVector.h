@@ -37,6 +37,23 @@ inline uint32_t PackIntermediate(uint32_t red, uint32_t green, uint32_t blue) {
     return (red << 16) | (green << 8) | blue;
 }
 
+// One result pixel of column i by the vertical pass's arithmetic, for the
+// columns left over after the vector groups.
+template <class Destination>
+inline uint32_t ResampledColumnPixel(const ContributionList& list, const uint32_t* buffer, int32_t width, int32_t i) {
+    if (list.count == 0) return Encode<Destination>(0, 0, 0);
+    double red = 0.0, green = 0.0, blue = 0.0;
+    for (int32_t t = 0; t < list.count; ++t) {
+        const float weight = list.entries[t].weight;
+        const uint32_t word = buffer[static_cast<ptrdiff_t>(list.entries[t].pixel) * width + i];
+        red += static_cast<double>(static_cast<float>((word >> 16) & 0xFFu) * weight);
+        green += static_cast<double>(static_cast<float>((word >> 8) & 0xFFu) * weight);
+        blue += static_cast<double>(static_cast<float>(word & 0xFFu) * weight);
+    }
+    return Encode<Destination>(NormalisedChannel(red, list.weightSum), NormalisedChannel(green, list.weightSum),
+                               NormalisedChannel(blue, list.weightSum));
+}
+
 namespace resample_vector {
 
 typedef double Double2 __attribute__((vector_size(16)));
@@ -212,20 +229,8 @@ void ResampleColumnsVector(PictureWriter& writer, const ContributionList* lists,
             }
         }
         for (int32_t i = grouped; i < width; ++i) {
-            double red = 0.0, green = 0.0, blue = 0.0;
-            for (int32_t t = 0; t < list.count; ++t) {
-                const float weight = list.entries[t].weight;
-                const uint32_t word = buffer[static_cast<ptrdiff_t>(list.entries[t].pixel) * width + i];
-                red += static_cast<double>(static_cast<float>((word >> 16) & 0xFFu) * weight);
-                green += static_cast<double>(static_cast<float>((word >> 8) & 0xFFu) * weight);
-                blue += static_cast<double>(static_cast<float>(word & 0xFFu) * weight);
-            }
-            const uint32_t pixel = list.count == 0
-                                       ? Encode<Destination>(0, 0, 0)
-                                       : Encode<Destination>(NormalisedChannel(red, list.weightSum),
-                                                             NormalisedChannel(green, list.weightSum),
-                                                             NormalisedChannel(blue, list.weightSum));
-            StorePixel(out + static_cast<ptrdiff_t>(i) * writer.bytesPerPixel, pixel);
+            StorePixel(out + static_cast<ptrdiff_t>(i) * writer.bytesPerPixel,
+                       ResampledColumnPixel<Destination>(list, buffer, width, i));
         }
         yieldRecord.YieldPoint();
     }

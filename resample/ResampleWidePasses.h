@@ -232,20 +232,7 @@ void ResampleColumns(PictureWriter& writer, const ContributionList* lists, const
             StoreColumns<Destination>(sums, list, spread, out + static_cast<ptrdiff_t>(i) * 4);
         }
         for (int32_t i = grouped; i < width; ++i) {
-            double red = 0.0, green = 0.0, blue = 0.0;
-            for (int32_t t = 0; t < list.count; ++t) {
-                const float weight = list.entries[t].weight;
-                const uint32_t word = buffer[static_cast<ptrdiff_t>(list.entries[t].pixel) * width + i];
-                red += static_cast<double>(static_cast<float>((word >> 16) & 0xFFu) * weight);
-                green += static_cast<double>(static_cast<float>((word >> 8) & 0xFFu) * weight);
-                blue += static_cast<double>(static_cast<float>(word & 0xFFu) * weight);
-            }
-            const uint32_t pixel = list.count == 0
-                                       ? Encode<Destination>(0, 0, 0)
-                                       : Encode<Destination>(NormalisedChannel(red, list.weightSum),
-                                                             NormalisedChannel(green, list.weightSum),
-                                                             NormalisedChannel(blue, list.weightSum));
-            StorePixel(out + static_cast<ptrdiff_t>(i) * 4, pixel);
+            StorePixel(out + static_cast<ptrdiff_t>(i) * 4, ResampledColumnPixel<Destination>(list, buffer, width, i));
         }
         yieldRecord.YieldPoint();
     }
