@@ -14,8 +14,7 @@
 // alpha channel whatever the source has.
 //
 // Outside the plain pixel path a vector twin (BlurLanes) computes the same
-// two truncated averages on 16-bit lanes for radii up to 128, one result row
-// at a time; its working rows take the place of the row copy, so the call
+// two truncated averages on integer lanes, one result row at a time; its working rows take the place of the row copy, so the call
 // asks for the same five buffers either way.
 //
 // When a working buffer cannot be allocated the call gives nil. Handing out
@@ -196,15 +195,13 @@ constexpr bool SameChannelBytes() {
 
 template <class Source, class Result>
 bool LanesApply(PixelPath path, const PictureReader& source, const PictureWriter& result, int32_t r) {
-    return BlurLanesRun(path) && SameChannelBytes<Source, Result>() && r <= kLargestLaneRadius &&
+    return BlurLanesRun(path) && SameChannelBytes<Source, Result>() && r <= kLargestWideLaneRadius &&
            source.bytesPerPixel == 4 && result.bytesPerPixel == 4;
 }
 
 template <class Result>
 ResultBytes ResultBytesOf() {
-    const int fourthLane = Result::fourthShift / 8;
-    const uint64_t fourthValue = (Result::fourthWritten >> Result::fourthShift) & 0xFFu;
-    return ResultBytes{~(uint64_t{0xFFFF} << (16 * fourthLane)), fourthValue << (16 * fourthLane)};
+    return ResultBytes{Result::fourthShift / 8, static_cast<uint8_t>(Result::fourthWritten >> Result::fourthShift)};
 }
 
 template <class Source, class Result>

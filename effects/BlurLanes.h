@@ -1,5 +1,5 @@
 // The vector twin of BlurZPX's two passes. It computes the same two truncated
-// averages per channel, but on 16-bit lanes, several pixels per instruction,
+// averages per channel, but on integer lanes, several pixels per instruction,
 // and row by row: each result row is averaged down its columns and then along
 // the row while it is still in the cache, instead of in two sweeps over the
 // whole picture. The lanes are the four bytes of a pixel in memory order, so
@@ -7,13 +7,16 @@
 // overwritten, as the plain passes overwrite it.
 //
 // Why the sums are the plain sums: every window sum is at most 255 (2r + 1),
-// which fits 16 bits while r <= kLargestLaneRadius, and integer sums are exact
-// in any order (the horizontal pass forms them as running prefix sums modulo
-// 2^16, whose results are the true sums because those lie in 0..65535). Each
-// quotient comes from one multiply instead of the division table; see Divide.
+// and integer sums are exact in any order (the horizontal pass forms them as
+// running prefix sums modulo the lane width, whose results are the true sums
+// because those fit the lane). Up to kLargestLaneRadius the sums fit 16-bit
+// lanes and each quotient comes from one multiply (see Divide); larger radii
+// up to kLargestWideLaneRadius take 32-bit lanes, whose quotients come from one
+// multiply in single precision (see WideDivide).
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "picture/PictureEditor.h"
@@ -22,6 +25,9 @@
 
 // 255 * (2 * 128 + 1) = 65535: the largest radius whose sums fit 16 bits.
 constexpr int32_t kLargestLaneRadius = 128;
+// The largest radius of the 32-bit lanes, which WideDivide needs; larger
+// radii take the plain passes.
+constexpr int32_t kLargestWideLaneRadius = 8191;
 
 // floor(n / d) by one multiply for every 16-bit n and odd d from 3 to 257
 // (Granlund and Montgomery, "Division by invariant integers using
@@ -46,6 +52,27 @@ inline uint32_t Divide(uint32_t n, WindowDivisor divisor) {
     return (t + ((n - t) >> 1)) >> divisor.shift;
 }
 
+// floor(n / span) for every window sum 0 <= n <= 255 span of an odd span up
+// to 2 kLargestWideLaneRadius + 1, as the vector passes compute it: n times
+// the float just at or above 1 / span, truncated. n < 2^22 is a float. The
+// product is at least n / span and less than (n / span)(1 + 2^-23), so an
+// exact quotient k stays k (k is a float and rounding to nearest never falls
+// below it); otherwise n / span <= k - 1 / span with k <= 256, and the excess
+// (under 2^-15) plus half a float step near k (at most 2^-17) stays below
+// 1 / span >= 2^-14, so truncation gives k - 1. The quotient never falls as
+// n grows, so the unit tests prove every n by checking both sides of every
+// multiple of every such span.
+inline float WideReciprocal(int32_t span) {
+    float reciprocal = 1.0f / static_cast<float>(span);
+    // float times int32 is exact in double: 24 + 15 bits.
+    if (static_cast<double>(reciprocal) * span < 1.0) reciprocal = std::nextafter(reciprocal, 2.0f);
+    return reciprocal;
+}
+
+inline uint32_t WideDivide(uint32_t n, float reciprocal) {
+    return static_cast<uint32_t>(static_cast<float>(n) * reciprocal);
+}
+
 // Calls add(line, times) for each distinct line of the window -r..r around
 // line 0 once its positions are clamped to 0..length - 1, with the number of
 // positions that land on it. The first window then costs at most `length`
@@ -62,12 +89,11 @@ inline __attribute__((always_inline)) void ForFirstWindow(int32_t r, int32_t len
     if (r >= length - 1) add(length - 1, r - length + 2);
 }
 
-// The result's pixel bytes besides the averages, as four 16-bit lanes in
-// memory order: which lanes keep their average (0xFFFF) and what the others
-// become (the fourth byte of the result's layout).
+// The result's pixel byte besides the averages: which byte of the four in
+// memory order it is, and the value it gets.
 struct ResultBytes {
-    uint64_t keep;
-    uint64_t fourth;
+    int32_t fourthByte;
+    uint8_t fourthValue;
 };
 
 // Whether the vector twin runs on this pixel path (it needs x86).
@@ -77,7 +103,7 @@ bool BlurLanesRun(PixelPath path);
 int64_t BlurLaneBytes(int32_t width, int32_t r);
 
 // Blurs source into result (both 4 bytes per pixel, channels at the same
-// bytes, 1 <= r <= kLargestLaneRadius) with the instruction set of `path`,
+// bytes, 1 <= r <= kLargestWideLaneRadius) with the instruction set of `path`,
 // yielding where the plain passes yield, in `memory` of BlurLaneBytes.
 void BlurWithLanes(PixelPath path, const PictureReader& source, PictureWriter& result, int32_t r, ResultBytes bytes,
                    YieldData& yieldRecord, void* memory);

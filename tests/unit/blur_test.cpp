@@ -178,6 +178,23 @@ TEST(BlurLanes, QuotientsEqualIntegerDivisionForEveryLaneValue) {
     }
 }
 
+// The single-precision quotient of the 32-bit lanes on both sides of every
+// multiple of every window they take; as it never falls while n grows, that
+// covers every sum in between too.
+TEST(BlurLanes, WideQuotientsEqualIntegerDivisionAroundEveryMultiple) {
+    for (int32_t span = 3; span <= 2 * kLargestWideLaneRadius + 1; span += 2) {
+        const float reciprocal = WideReciprocal(span);
+        int wrong = 0;
+        for (uint32_t k = 0; k <= 255; ++k) {
+            const uint32_t multiple = k * static_cast<uint32_t>(span);
+            for (uint32_t n : {multiple, multiple + 1, multiple + static_cast<uint32_t>(span) - 1}) {
+                wrong += WideDivide(n, reciprocal) != n / static_cast<uint32_t>(span);
+            }
+        }
+        EXPECT_EQ(wrong, 0) << "window of " << span;
+    }
+}
+
 std::vector<uint32_t> RawWords(const Host& host, REALpicture picture) {
     std::vector<uint32_t> words;
     for (int y = 0; y < host.Height(picture); ++y) {
@@ -188,8 +205,9 @@ std::vector<uint32_t> RawWords(const Host& host, REALpicture picture) {
 
 // Every vector twin gives the plain passes' words, in every layout: random
 // words (their fourth byte too, which the lanes average and then overwrite),
-// widths around the vector widths, radii up to the largest the lanes take and
-// beyond, and white pictures whose widest windows sum to exactly 65535.
+// widths around the vector widths, radii on both sides of the largest the
+// 16-bit lanes take and far beyond the picture, and white pictures whose
+// widest windows fill the 16-bit lanes exactly.
 TEST(BlurPaths, EveryPathGivesThePlainWords) {
     struct Case {
         int width, height, r;
@@ -198,7 +216,8 @@ TEST(BlurPaths, EveryPathGivesThePlainWords) {
     const Case cases[] = {{1, 1, 1, false},   {1, 19, 3, false},   {19, 1, 2, false},   {7, 5, 1, false},
                           {9, 4, 2, false},   {15, 3, 7, false},   {16, 8, 5, false},   {33, 6, 16, false},
                           {70, 9, 40, false}, {300, 2, 128, true}, {2, 300, 128, true}, {260, 3, 128, false},
-                          {40, 9, 129, false}};
+                          {40, 9, 129, false}, {300, 2, 200, true}, {3, 70, 131, false}, {9, 7, 5000, false},
+                          {2, 300, 1000, true}};
     for (const zpxtest::HostSetup& setup : zpxtest::EveryLayout()) {
         Host host(setup.config);
         host.LoadEntry(REALPluginMain);
