@@ -20,10 +20,15 @@
 // for every destination column, and one row of running sums.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <utility>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 #include "picture/PictureEditor.h"
 #include "picture/PixelFormat.h"
@@ -44,8 +49,9 @@ namespace box_vector {
 constexpr int64_t kLargestArea = 257;
 constexpr int kMeanShift = 24;
 // Destination columns are handled in groups of up to 16; the column table is
-// padded to a whole group so that no group needs a bound check.
+// padded past a whole group so that no group needs a bound check.
 constexpr int32_t kLargestGroup = 16;
+constexpr int32_t kCacheLine = 64;
 
 // The multiplier M of floor(S / area) = (S * M) >> 24 over 0 <= S <= 255 * area,
 // or 0 when that is not exact for this area.
@@ -70,6 +76,32 @@ struct Vectors {
     typedef uint64_t Pixels __attribute__((vector_size(8 * K)));
     typedef uint32_t Wide __attribute__((vector_size(16 * K)));
 };
+
+// sums += the K pixels at `bytes`, each byte widened to 16 bits.
+template <int K>
+BOX_INLINE void AddWidened(typename Vectors<K>::Sums& sums, const uint8_t* bytes) {
+    typename Vectors<K>::Bytes loaded;
+    memcpy(&loaded, bytes, sizeof loaded);
+    sums += __builtin_convertvector(loaded, typename Vectors<K>::Sums);
+}
+
+// The wider sets' specialisations here and below spell out what GCC builds
+// from 128-bit pieces or lane by lane; their row functions are flattened, so
+// these end up inside them.
+#if defined(__x86_64__) || defined(__i386__)
+template <>
+__attribute__((target("avx2"))) inline void AddWidened<4>(typename Vectors<4>::Sums& sums, const uint8_t* bytes) {
+    sums += reinterpret_cast<typename Vectors<4>::Sums>(
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes))));
+}
+
+template <>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline void AddWidened<8>(typename Vectors<8>::Sums& sums,
+                                                                               const uint8_t* bytes) {
+    sums += reinterpret_cast<typename Vectors<8>::Sums>(
+        _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes))));
+}
+#endif
 
 constexpr int ShiftedIndex(int element, int by, int count) { return element >= by ? element - by : count; }
 
@@ -108,9 +140,7 @@ BOX_INLINE void SumColumns(const uint8_t* const* rows, int32_t boxHeight, int32_
     for (; j + K <= sourceWidth; j += K) {
         typename V::Sums sums = {};
         for (int32_t r = 0; r < boxHeight; ++r) {
-            typename V::Bytes bytes;
-            memcpy(&bytes, rows[r] + static_cast<ptrdiff_t>(j) * 4, sizeof bytes);
-            sums += __builtin_convertvector(bytes, typename V::Sums);
+            AddWidened<K>(sums, rows[r] + static_cast<ptrdiff_t>(j) * 4);
         }
         typename V::Pixels running = reinterpret_cast<typename V::Pixels>(sums);
         RunningSum<K>(running);
@@ -164,38 +194,146 @@ BOX_INLINE void GatherPixels(typename Vectors<K>::Pixels& out, const uint64_t* p
     out = typename Vectors<K>::Pixels{prefix[columns[I] + offset]...};
 }
 
-// One destination row: each pixel's box sum from two running sums, its
-// means, its word.
+template <int K, std::size_t... I>
+BOX_INLINE void ShiftInFirst(typename Vectors<K>::Pixels& out, const typename Vectors<K>::Pixels& v,
+                             const typename Vectors<K>::Pixels& next, std::index_sequence<I...>) {
+    out = __builtin_shufflevector(v, next, (static_cast<int>(I) + 1)...);
+}
+
+// bytes = the low byte of each of `means`, all below 256.
+template <int K>
+BOX_INLINE void Narrow(typename Vectors<K>::Bytes& bytes, const typename Vectors<K>::Wide& means) {
+    bytes = __builtin_convertvector(means, typename Vectors<K>::Bytes);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+template <>
+__attribute__((target("avx2"))) inline void Narrow<4>(typename Vectors<4>::Bytes& bytes,
+                                                      const typename Vectors<4>::Wide& means) {
+    __m256i halves[2];
+    memcpy(halves, &means, sizeof halves);
+    // The packs work within 128-bit lanes: the words come out as means 0-3,
+    // 8-11, 0-3, 8-11 | 4-7, 12-15, 4-7, 12-15.
+    const __m256i words = _mm256_packus_epi16(_mm256_packus_epi32(halves[0], halves[1]), _mm256_setzero_si256());
+    const __m256i ordered = _mm256_permutevar8x32_epi32(words, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    bytes = reinterpret_cast<typename Vectors<4>::Bytes>(_mm256_castsi256_si128(ordered));
+}
+
+template <>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline void Narrow<8>(typename Vectors<8>::Bytes& bytes,
+                                                                           const typename Vectors<8>::Wide& means) {
+    __m512i halves[2];
+    memcpy(halves, &means, sizeof halves);
+    const __m128i low = _mm512_maskz_cvtepi32_epi8(0xFFFF, halves[0]);
+    const __m128i high = _mm512_maskz_cvtepi32_epi8(0xFFFF, halves[1]);
+    bytes = reinterpret_cast<typename Vectors<8>::Bytes>(_mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1));
+}
+#endif
+
+// The words of `count` destination pixels from the running sums at the ends of their boxes.
 template <int K, class Source, class Destination>
-BOX_INLINE void AverageRow(const uint64_t* prefix, const int32_t* columnStart, int32_t width, int32_t boxWidth,
-                           uint32_t multiplier, uint8_t* out) {
+BOX_INLINE void StoreMeans(const typename Vectors<K>::Pixels& first, const typename Vectors<K>::Pixels& last,
+                           uint32_t multiplier, uint8_t* out, int32_t count) {
     using V = Vectors<K>;
-    for (int32_t x = 0; x < width; x += K) {
-        typename V::Pixels last, first;
-        GatherPixels<K>(last, prefix, columnStart + x, boxWidth, std::make_index_sequence<K>{});
-        GatherPixels<K>(first, prefix, columnStart + x, 0, std::make_index_sequence<K>{});
-        const typename V::Sums sums =
-            reinterpret_cast<typename V::Sums>(last) - reinterpret_cast<typename V::Sums>(first);
-        const typename V::Wide means = (__builtin_convertvector(sums, typename V::Wide) * multiplier) >> kMeanShift;
-        typename V::Bytes words = __builtin_convertvector(means, typename V::Bytes);
-        Arrange<K, Source, Destination>(words, std::make_index_sequence<4 * K>{});
-        const int32_t count = width - x < K ? width - x : K;
-        memcpy(out + static_cast<ptrdiff_t>(x) * 4, &words, static_cast<size_t>(count) * 4);
+    const typename V::Sums sums = reinterpret_cast<typename V::Sums>(last) - reinterpret_cast<typename V::Sums>(first);
+    const typename V::Wide means = (__builtin_convertvector(sums, typename V::Wide) * multiplier) >> kMeanShift;
+    typename V::Bytes words;
+    Narrow<K>(words, means);
+    Arrange<K, Source, Destination>(words, std::make_index_sequence<4 * K>{});
+    if (count == K) {
+        memcpy(out, &words, sizeof words);
+    } else {
+        memcpy(out, &words, static_cast<size_t>(count) * 4);
     }
 }
 
+inline int32_t SourceRowOf(int32_t y, const BoxShape& box) {
+    return static_cast<int32_t>(static_cast<double>(y) * box.yRatio);
+}
+
+// The source rows of the next destination row, asked for a share at a time
+// while this row's means are computed: the column sums then find them in
+// the cache instead of waiting for memory, and the means do not leave the
+// memory idle.
+struct RowsAhead {
+    const uint8_t* rows[kLargestArea];
+    int32_t count = 0;
+    int64_t rowBytes = 0;
+    int64_t shareBytes = 0;
+    int64_t fetched = 0;
+
+    void Start(const uint8_t* const* next, int32_t nextCount, int64_t bytes, int32_t shares) {
+        std::copy(next, next + nextCount, rows);
+        count = nextCount;
+        rowBytes = bytes;
+        shareBytes = (bytes + shares - 1) / shares;
+        fetched = 0;
+    }
+
+    BOX_INLINE void FetchShare() {
+        const int64_t end = std::min(fetched + shareBytes, rowBytes);
+        for (; fetched < end; fetched += kCacheLine) {
+            for (int32_t r = 0; r < count; ++r) __builtin_prefetch(rows[r] + fetched, 0, 3);
+        }
+    }
+};
+
 struct Tables {
+    // The first source column of each destination column's box, then at
+    // least one group more (see PrepareTables).
     CBuffer<int32_t> columnStart;
     CBuffer<uint64_t> prefix;
     uint32_t multiplier = 0;
+    // Each box starts where the one before ends, as in a reduction by a
+    // whole factor: the end of a box is the start of the next.
+    bool tiled = false;
 };
+
+// One destination row: each pixel's box sum from two running sums, its
+// means, its word.
+template <int K, class Source, class Destination>
+BOX_INLINE void AverageRow(const uint64_t* prefix, const Tables& tables, int32_t width, int32_t boxWidth,
+                           uint8_t* out, RowsAhead& ahead) {
+    using V = Vectors<K>;
+    const int32_t* columnStart = tables.columnStart.get();
+    for (int32_t x = 0; x < width; x += K) {
+        typename V::Pixels first, last;
+        GatherPixels<K>(last, prefix, columnStart + x, boxWidth, std::make_index_sequence<K>{});
+        GatherPixels<K>(first, prefix, columnStart + x, 0, std::make_index_sequence<K>{});
+        StoreMeans<K, Source, Destination>(first, last, tables.multiplier, out + static_cast<ptrdiff_t>(x) * 4,
+                                           std::min(width - x, K));
+        ahead.FetchShare();
+    }
+}
+
+// The same for tiled boxes, reading each running sum once: the end of a
+// group's last box is the start of the next group's first.
+template <int K, class Source, class Destination>
+BOX_INLINE void AverageTiledRow(const uint64_t* prefix, const Tables& tables, int32_t width, uint8_t* out,
+                                RowsAhead& ahead) {
+    using V = Vectors<K>;
+    const int32_t* columnStart = tables.columnStart.get();
+    typename V::Pixels first;
+    GatherPixels<K>(first, prefix, columnStart, 0, std::make_index_sequence<K>{});
+    for (int32_t x = 0; x < width; x += K) {
+        typename V::Pixels next, last;
+        GatherPixels<K>(next, prefix, columnStart + x + K, 0, std::make_index_sequence<K>{});
+        ShiftInFirst<K>(last, first, next, std::make_index_sequence<K>{});
+        StoreMeans<K, Source, Destination>(first, last, tables.multiplier, out + static_cast<ptrdiff_t>(x) * 4,
+                                           std::min(width - x, K));
+        ahead.FetchShare();
+        first = next;
+    }
+}
 
 template <int K, class Source, class Destination>
 BOX_INLINE void ScaleRows(PictureReader& reader, PictureWriter& writer, const BoxShape& box, const Tables& tables) {
     const uint8_t* rows[kLargestArea];
     int32_t summedRow = -1;
+    RowsAhead ahead;
+    const int32_t shares = (writer.width + K - 1) / K;
     for (int32_t y = 0; y < writer.height; ++y) {
-        const int32_t sy = static_cast<int32_t>(static_cast<double>(y) * box.yRatio);
+        const int32_t sy = SourceRowOf(y, box);
         // The running sums of the previous row serve again only when no yield
         // point since then could have run host code that draws into the source.
         if (sy != summedRow || yield.interval != 0) {
@@ -203,8 +341,15 @@ BOX_INLINE void ScaleRows(PictureReader& reader, PictureWriter& writer, const Bo
             SumColumns<K>(rows, box.height, reader.width, tables.prefix.get());
             summedRow = sy;
         }
-        AverageRow<K, Source, Destination>(tables.prefix.get(), tables.columnStart.get(), writer.width, box.width,
-                                           tables.multiplier, writer.currentRow);
+        const int32_t nextSy = y + 1 < writer.height ? SourceRowOf(y + 1, box) : sy;
+        for (int32_t r = 0; r < box.height && nextSy != sy; ++r) rows[r] = reader.RowAddress(nextSy + r);
+        ahead.Start(rows, nextSy != sy ? box.height : 0, static_cast<int64_t>(reader.width) * 4, shares);
+        if (tables.tiled) {
+            AverageTiledRow<K, Source, Destination>(tables.prefix.get(), tables, writer.width, writer.currentRow, ahead);
+        } else {
+            AverageRow<K, Source, Destination>(tables.prefix.get(), tables, writer.width, box.width, writer.currentRow,
+                                               ahead);
+        }
         writer.NextRow();
         yield.YieldPoint();
     }
@@ -219,13 +364,13 @@ void ScaleRowsBaseline(PictureReader& reader, PictureWriter& writer, const BoxSh
 
 #if defined(__x86_64__) || defined(__i386__)
 template <class Source, class Destination>
-__attribute__((target("avx2"))) void ScaleRowsAvx2(PictureReader& reader, PictureWriter& writer, const BoxShape& box,
+__attribute__((target("avx2"), flatten)) void ScaleRowsAvx2(PictureReader& reader, PictureWriter& writer, const BoxShape& box,
                                                    const Tables& tables) {
     ScaleRows<4, Source, Destination>(reader, writer, box, tables);
 }
 
 template <class Source, class Destination>
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void ScaleRowsAvx512(PictureReader& reader,
+__attribute__((target("avx512f,avx512bw,avx512vl"), flatten)) void ScaleRowsAvx512(PictureReader& reader,
                                                                           PictureWriter& writer, const BoxShape& box,
                                                                           const Tables& tables) {
     ScaleRows<8, Source, Destination>(reader, writer, box, tables);
@@ -242,7 +387,8 @@ inline bool PrepareTables(const PictureReader& reader, int32_t width, int32_t he
     if (tables.multiplier == 0 || box.width < 1 || box.height < 1) return false;
     const int32_t lastRow = static_cast<int32_t>(static_cast<double>(height - 1) * box.yRatio);
     if (static_cast<int64_t>(lastRow) + box.height > reader.height) return false;
-    const int64_t padded = (static_cast<int64_t>(width) + kLargestGroup - 1) / kLargestGroup * kLargestGroup;
+    const int64_t padded =
+        (static_cast<int64_t>(width) + kLargestGroup - 1) / kLargestGroup * kLargestGroup + kLargestGroup;
     tables.columnStart = AllocateZeroed<int32_t>(padded);
     tables.prefix = AllocateZeroed<uint64_t>(static_cast<int64_t>(reader.width) + 1);
     if (!tables.columnStart || !tables.prefix) return false;
@@ -251,7 +397,13 @@ inline bool PrepareTables(const PictureReader& reader, int32_t width, int32_t he
         start[x] = static_cast<int32_t>(box.xRatio * static_cast<double>(x));
         if (start[x] < 0 || static_cast<int64_t>(start[x]) + box.width > reader.width) return false;
     }
-    for (int64_t x = width; x < padded; ++x) start[x] = start[width - 1];
+    tables.tiled = true;
+    for (int32_t x = 1; x < width; ++x) tables.tiled = tables.tiled && start[x] == start[x - 1] + box.width;
+    // Past the last column: the end of the last box when each box ends at
+    // the next one's start, else the start of the last box again, so that
+    // the padding reads only running sums that exist.
+    const int32_t padding = tables.tiled ? start[width - 1] + box.width : start[width - 1];
+    for (int64_t x = width; x < padded; ++x) start[x] = padding;
     return true;
 }
 

@@ -86,6 +86,20 @@ TEST_P(BoxPaths, EveryPathGivesThePlainBytes) {
     }
 }
 
+// Reductions by a whole factor, where each box starts at the end of the one
+// before and the vector scaler reads every running sum once; the widths leave
+// every remainder of a vector group.
+TEST_P(BoxPaths, WholeFactorReductions) {
+    uint32_t seed = 5;
+    for (int factor : {1, 2, 3, 4, 5, 8, 15}) {
+        for (int width : {1, 7, 8, 9, 17, 33}) {
+            REALpicture source = Noise(host, width * factor, 3 * factor, false, seed++);
+            ExpectEveryPathPlain(source, width, 3);
+            host.Release(source);
+        }
+    }
+}
+
 // Boxes of 256 and 257 pixels take the vector scaler, larger ones the plain
 // one; all of them give the same bytes on every path.
 TEST_P(BoxPaths, BoxesAroundTheLargestVectorBox) {
