@@ -6,6 +6,7 @@
 // with the weights widened to double once, and one decoded source row.
 #include "resample/ResampleWide.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -234,11 +235,11 @@ struct VectorOps {
 
 namespace {
 
-// One decoded row: a vector of four doubles per pixel, 32-byte aligned.
+// One decoded row: four 32-bit integers per pixel, 32-byte aligned.
 class DecodedRow {
 public:
     bool Allocate(int32_t width) {
-        memory_ = AllocateZeroedBytes<uint8_t>(static_cast<int64_t>(width) * 32 + 32);
+        memory_ = AllocateZeroedBytes<uint8_t>(static_cast<int64_t>(width) * 16 + 32);
         return static_cast<bool>(memory_);
     }
     template <class Vector>
@@ -264,10 +265,10 @@ bool ResampleRowsWide(PixelPath path, PictureReader& reader, const ContributionL
         using Source = decltype(layout);
         if (!Source::valid) return false;
         if (path == PixelPath::Avx512) {
-            resample_avx512::ResampleRows<Source>(reader, taps.Tables(), decoded.Pixels<resample_avx512::Double4>(),
+            resample_avx512::ResampleRows<Source>(reader, taps.Tables(), decoded.Pixels<resample_avx512::Int4>(),
                                                   buffer, width);
         } else {
-            resample_avx2::ResampleRows<Source>(reader, taps.Tables(), decoded.Pixels<resample_avx2::Double4>(),
+            resample_avx2::ResampleRows<Source>(reader, taps.Tables(), decoded.Pixels<resample_avx2::Int4>(),
                                                 buffer, width);
         }
         return true;

@@ -3,15 +3,17 @@
 // under `#pragma GCC target`, twice, so it has no include guard. Everything
 // it needs is included there beforehand.
 //
-// Horizontal pass: each source row is decoded once to one vector of four
-// doubles per pixel (its four bytes in memory order; the fourth is never
-// used). A tap is one multiplication by the tap's weight, widened to double
-// once per call, and one addition. The taps of a list are laid out densely
-// from its first source pixel on, a skipped pixel weighing +0.0: its product
-// is +0.0, which leaves the accumulator unchanged (it starts at +0.0 and so
-// can never be -0.0). the product of an 8-bit channel and a
-// float weight is exact in double, so it equals the plain pass's product.
-// Four destination pixels are summed together to keep the adders busy.
+// Horizontal pass: each source row is decoded once to four 32-bit integers per
+// pixel (its four bytes in memory order; the fourth is never used), half the
+// bytes of doubles, which the decoding would spend its time storing. A tap
+// converts its pixel to four doubles and adds one multiplication by the tap's
+// weight, widened to double once per call. The taps of a list are laid out
+// densely from its first source pixel on, a skipped pixel weighing +0.0: its
+// product is +0.0, which leaves the accumulator unchanged (it starts at +0.0
+// and so can never be -0.0). The product of an 8-bit channel and a float
+// weight is exact in double, so it equals the plain pass's product. Four
+// destination pixels are summed together to keep the adders busy, and the
+// next source row is fetched meanwhile.
 //
 // Vertical pass: eight (AVX2) or sixteen (AVX-512) columns of one channel side
 // by side; each product is formed in float and widened before it is added, as
@@ -23,6 +25,7 @@
 
 typedef double Double4 __attribute__((vector_size(32)));
 typedef int32_t Int4 __attribute__((vector_size(16)));
+constexpr int64_t kCacheLine = 64;
 
 #define WIDE_INLINE __attribute__((always_inline)) inline
 
@@ -62,42 +65,41 @@ struct Spread {
           usable(normaliser.usable) {}
 };
 
-// Channels 0..255 (as doubles) of accumulators divided by the list's
-// weightSum: through the reciprocal where its product lies far enough from
-// every step of the truncation, else through the quotient, as the plain pass
-// forms it.
+// Doubles in 0..255 whose truncations are the channels of accumulators
+// divided by the list's weightSum: through the reciprocal where its product
+// lies far enough from every step of the truncation, else through the
+// quotient, as the plain pass forms it. Where the reciprocal is exact, clamping
+// to 0..255 and truncating gives what the plain pass's clamp to -0.5..256.5,
+// floor and clamp to 0..255 give, NaN included (it becomes 0 either way).
 template <class Ops>
 WIDE_INLINE typename Ops::Doubles NormaliseVector(typename Ops::Doubles accumulator, const Spread<Ops>& spread) {
     typedef typename Ops::Doubles Doubles;
     if (spread.usable) {
         Doubles value = Ops::Add(Ops::Mul(accumulator, spread.reciprocal), spread.half);
+        if (spread.exact) return Ops::Min(Ops::Max(value, spread.zero), spread.top);
         value = Ops::Min(Ops::Max(value, spread.low), spread.high);
-        if (spread.exact) return Ops::Min(Ops::Max(Ops::Floor(value), spread.zero), spread.top);
         const Doubles floored = Ops::Floor(Ops::Add(value, spread.margin));
         if (!Ops::AnyGreater(floored, Ops::Sub(value, spread.margin))) {
             return Ops::Min(Ops::Max(floored, spread.zero), spread.top);
         }
     }
     // Max gives 0 for NaN, as the plain pass does for 0 / 0.
-    Doubles value = Ops::Add(Ops::Div(accumulator, spread.weightSum), spread.half);
-    value = Ops::Min(Ops::Max(value, spread.zero), spread.top);
-    // In 0..255 truncation and floor agree.
-    return Ops::Floor(value);
+    const Doubles value = Ops::Add(Ops::Div(accumulator, spread.weightSum), spread.half);
+    return Ops::Min(Ops::Max(value, spread.zero), spread.top);
 }
 
 // ---- horizontal ----
 
-WIDE_INLINE void DecodeRow(const uint8_t* row, int32_t count, Double4* out) {
+WIDE_INLINE void DecodeRow(const uint8_t* row, int32_t count, Int4* out) {
     int32_t x = 0;
     for (; x + 1 < count; x += 2, row += 8) {
-        const __m256i channels = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)));
-        out[x] = _mm256_cvtepi32_pd(_mm256_castsi256_si128(channels));
-        out[x + 1] = _mm256_cvtepi32_pd(_mm256_extracti128_si256(channels, 1));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out + x),
+                           _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row))));
     }
     if (x < count) {
         int32_t word;
         memcpy(&word, row, sizeof word);
-        out[x] = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(word)));
+        out[x] = reinterpret_cast<Int4>(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(word)));
     }
 }
 
@@ -118,19 +120,19 @@ WIDE_INLINE uint32_t FinishPixel(Double4 sum, const WideList& list) {
 }
 
 // Taps of a list are consecutive source pixels from its first one on.
-WIDE_INLINE void AddTap(Double4& sum, const Double4* pixels, const double* weights, int32_t t) {
-    sum += pixels[t] * weights[t];
+WIDE_INLINE void AddTap(Double4& sum, const Int4* pixels, const double* weights, int32_t t) {
+    sum += _mm256_cvtepi32_pd(reinterpret_cast<__m128i>(pixels[t])) * weights[t];
 }
 
 template <class Source>
-WIDE_INLINE void SumFour(const Double4* row, const WideTables& tables, const WideList* lists, uint32_t* out) {
+WIDE_INLINE void SumFour(const Int4* row, const WideTables& tables, const WideList* lists, uint32_t* out) {
     Double4 a = {}, b = {}, c = {}, d = {};
     int32_t both = lists[0].count;
     for (int k = 1; k < 4; ++k) both = lists[k].count < both ? lists[k].count : both;
-    const Double4* pa = row + lists[0].firstPixel;
-    const Double4* pb = row + lists[1].firstPixel;
-    const Double4* pc = row + lists[2].firstPixel;
-    const Double4* pd = row + lists[3].firstPixel;
+    const Int4* pa = row + lists[0].firstPixel;
+    const Int4* pb = row + lists[1].firstPixel;
+    const Int4* pc = row + lists[2].firstPixel;
+    const Int4* pd = row + lists[3].firstPixel;
     const double* wa = tables.weights + lists[0].first;
     const double* wb = tables.weights + lists[1].first;
     const double* wc = tables.weights + lists[2].first;
@@ -152,20 +154,32 @@ WIDE_INLINE void SumFour(const Double4* row, const WideTables& tables, const Wid
 }
 
 template <class Source>
-WIDE_INLINE void SumOne(const Double4* row, const WideTables& tables, const WideList& list, uint32_t* out) {
+WIDE_INLINE void SumOne(const Int4* row, const WideTables& tables, const WideList& list, uint32_t* out) {
     Double4 a = {};
     for (int32_t t = 0; t < list.count; ++t) AddTap(a, row + list.firstPixel, tables.weights + list.first, t);
     out[0] = FinishPixel<Source>(a, list);
 }
 
 template <class Source>
-void ResampleRows(PictureReader& reader, const WideTables& tables, Double4* decoded, uint32_t* buffer,
+void ResampleRows(PictureReader& reader, const WideTables& tables, Int4* decoded, uint32_t* buffer,
                   int32_t width) {
+    const int64_t rowBytes = static_cast<int64_t>(reader.width) * 4;
+    // The next source row is asked for a share at a time while this row's
+    // taps are summed, so that decoding it does not wait for memory.
+    const int64_t share = (rowBytes / ((width + 3) / 4) + kCacheLine) / kCacheLine * kCacheLine;
     for (int32_t k = 0; k < reader.height; ++k) {
         DecodeRow(reader.currentRow, reader.width, decoded);
+        const uint8_t* next = k + 1 < reader.height ? reader.RowAddress(k + 1) : nullptr;
+        int64_t fetched = 0;
         uint32_t* out = buffer + static_cast<ptrdiff_t>(k) * width;
         int32_t i = 0;
-        for (; i + 3 < width; i += 4) SumFour<Source>(decoded, tables, tables.lists + i, out + i);
+        for (; i + 3 < width; i += 4) {
+            SumFour<Source>(decoded, tables, tables.lists + i, out + i);
+            for (const int64_t end = std::min(fetched + share, rowBytes); next != nullptr && fetched < end;
+                 fetched += kCacheLine) {
+                __builtin_prefetch(next + fetched, 0, 3);
+            }
+        }
         for (; i < width; ++i) SumOne<Source>(decoded, tables, tables.lists[i], out + i);
         reader.NextRow();
     }
