@@ -79,7 +79,7 @@ struct Vectors {
 
 // sums += the K pixels at `bytes`, each byte widened to 16 bits.
 template <int K>
-BOX_INLINE void AddWidened(typename Vectors<K>::Sums& sums, const uint8_t* bytes) {
+inline void AddWidened(typename Vectors<K>::Sums& sums, const uint8_t* bytes) {
     typename Vectors<K>::Bytes loaded;
     memcpy(&loaded, bytes, sizeof loaded);
     sums += __builtin_convertvector(loaded, typename Vectors<K>::Sums);
@@ -202,7 +202,7 @@ BOX_INLINE void ShiftInFirst(typename Vectors<K>::Pixels& out, const typename Ve
 
 // bytes = the low byte of each of `means`, all below 256.
 template <int K>
-BOX_INLINE void Narrow(typename Vectors<K>::Bytes& bytes, const typename Vectors<K>::Wide& means) {
+inline void Narrow(typename Vectors<K>::Bytes& bytes, const typename Vectors<K>::Wide& means) {
     bytes = __builtin_convertvector(means, typename Vectors<K>::Bytes);
 }
 
@@ -358,21 +358,23 @@ BOX_INLINE void ScaleRows(PictureReader& reader, PictureWriter& writer, const Bo
 #undef BOX_INLINE
 
 template <class Source, class Destination>
-void ScaleRowsBaseline(PictureReader& reader, PictureWriter& writer, const BoxShape& box, const Tables& tables) {
+__attribute__((flatten)) void ScaleRowsBaseline(PictureReader& reader, PictureWriter& writer, const BoxShape& box,
+                                                const Tables& tables) {
     ScaleRows<2, Source, Destination>(reader, writer, box, tables);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
 template <class Source, class Destination>
-__attribute__((target("avx2"), flatten)) void ScaleRowsAvx2(PictureReader& reader, PictureWriter& writer, const BoxShape& box,
-                                                   const Tables& tables) {
+__attribute__((target("avx2"), flatten)) void ScaleRowsAvx2(PictureReader& reader, PictureWriter& writer,
+                                                            const BoxShape& box, const Tables& tables) {
     ScaleRows<4, Source, Destination>(reader, writer, box, tables);
 }
 
 template <class Source, class Destination>
 __attribute__((target("avx512f,avx512bw,avx512vl"), flatten)) void ScaleRowsAvx512(PictureReader& reader,
-                                                                          PictureWriter& writer, const BoxShape& box,
-                                                                          const Tables& tables) {
+                                                                                   PictureWriter& writer,
+                                                                                   const BoxShape& box,
+                                                                                   const Tables& tables) {
     ScaleRows<8, Source, Destination>(reader, writer, box, tables);
 }
 #endif
