@@ -38,9 +38,43 @@ constexpr int32_t kWidestVector = 8;
 
 // ---- lane operations, one set per instruction set and lane width ----
 
-struct Sse2Lanes {
-    using Lane = uint16_t;
+// What the 16-bit and 32-bit sets of one instruction set share: whole
+// vectors to and from the working rows, and bit logic.
+template <class LaneType>
+struct Sse2Vectors {
+    using Lane = LaneType;
     using Vector = __m128i;
+    static Vector Load(const Lane* lanes) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes)); }
+    static void Store(Lane* lanes, Vector v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), v); }
+    static Vector And(Vector a, Vector b) { return _mm_and_si128(a, b); }
+    static Vector Or(Vector a, Vector b) { return _mm_or_si128(a, b); }
+};
+
+template <class LaneType>
+struct Avx2Vectors {
+    using Lane = LaneType;
+    using Vector = __m256i;
+    ZPX_TARGET_AVX2 static Vector Load(const Lane* lanes) {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
+    }
+    ZPX_TARGET_AVX2 static void Store(Lane* lanes, Vector v) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), v);
+    }
+    ZPX_TARGET_AVX2 static Vector And(Vector a, Vector b) { return _mm256_and_si256(a, b); }
+    ZPX_TARGET_AVX2 static Vector Or(Vector a, Vector b) { return _mm256_or_si256(a, b); }
+};
+
+template <class LaneType>
+struct Avx512Vectors {
+    using Lane = LaneType;
+    using Vector = __m512i;
+    ZPX_TARGET_AVX512 static Vector Load(const Lane* lanes) { return _mm512_loadu_si512(lanes); }
+    ZPX_TARGET_AVX512 static void Store(Lane* lanes, Vector v) { _mm512_storeu_si512(lanes, v); }
+    ZPX_TARGET_AVX512 static Vector And(Vector a, Vector b) { return _mm512_and_si512(a, b); }
+    ZPX_TARGET_AVX512 static Vector Or(Vector a, Vector b) { return _mm512_or_si512(a, b); }
+};
+
+struct Sse2Lanes : Sse2Vectors<uint16_t> {
     // Divide's multiplier and shift.
     struct Divisor {
         Vector multiplier;
@@ -48,8 +82,6 @@ struct Sse2Lanes {
     };
     static constexpr int32_t kPixels = 2;
 
-    static Vector Load(const Lane* lanes) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes)); }
-    static void Store(Lane* lanes, Vector v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), v); }
     static Vector LoadBytes(const uint8_t* bytes) {
         return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes)), _mm_setzero_si128());
     }
@@ -61,8 +93,6 @@ struct Sse2Lanes {
     static Vector Add(Vector a, Vector b) { return _mm_add_epi16(a, b); }
     static Vector Subtract(Vector a, Vector b) { return _mm_sub_epi16(a, b); }
     static Vector Times(Vector a, Vector b) { return _mm_mullo_epi16(a, b); }
-    static Vector And(Vector a, Vector b) { return _mm_and_si128(a, b); }
-    static Vector Or(Vector a, Vector b) { return _mm_or_si128(a, b); }
     static Divisor MakeDivisor(int32_t span) {
         const WindowDivisor divisor = DivisorFor(span);
         return Divisor{Splat(divisor.multiplier), _mm_cvtsi32_si128(divisor.shift)};
@@ -83,9 +113,7 @@ struct Sse2Lanes {
     }
 };
 
-struct Avx2Lanes {
-    using Lane = uint16_t;
-    using Vector = __m256i;
+struct Avx2Lanes : Avx2Vectors<uint16_t> {
     // Divide's multiplier and shift.
     struct Divisor {
         Vector multiplier;
@@ -93,12 +121,6 @@ struct Avx2Lanes {
     };
     static constexpr int32_t kPixels = 4;
 
-    ZPX_TARGET_AVX2 static Vector Load(const Lane* lanes) {
-        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
-    }
-    ZPX_TARGET_AVX2 static void Store(Lane* lanes, Vector v) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), v);
-    }
     ZPX_TARGET_AVX2 static Vector LoadBytes(const uint8_t* bytes) {
         return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
     }
@@ -113,8 +135,6 @@ struct Avx2Lanes {
     ZPX_TARGET_AVX2 static Vector Add(Vector a, Vector b) { return _mm256_add_epi16(a, b); }
     ZPX_TARGET_AVX2 static Vector Subtract(Vector a, Vector b) { return _mm256_sub_epi16(a, b); }
     ZPX_TARGET_AVX2 static Vector Times(Vector a, Vector b) { return _mm256_mullo_epi16(a, b); }
-    ZPX_TARGET_AVX2 static Vector And(Vector a, Vector b) { return _mm256_and_si256(a, b); }
-    ZPX_TARGET_AVX2 static Vector Or(Vector a, Vector b) { return _mm256_or_si256(a, b); }
     ZPX_TARGET_AVX2 static Divisor MakeDivisor(int32_t span) {
         const WindowDivisor divisor = DivisorFor(span);
         return Divisor{Splat(divisor.multiplier), _mm_cvtsi32_si128(divisor.shift)};
@@ -133,9 +153,7 @@ struct Avx2Lanes {
 
 // The zero-masked forms with every lane selected: GCC 12 warns about the
 // undefined pass-through operand of the unmasked ones.
-struct Avx512Lanes {
-    using Lane = uint16_t;
-    using Vector = __m512i;
+struct Avx512Lanes : Avx512Vectors<uint16_t> {
     // Divide's multiplier and shift.
     struct Divisor {
         Vector multiplier;
@@ -145,8 +163,6 @@ struct Avx512Lanes {
     static constexpr __mmask8 kAllPixels = 0xFF;
     static constexpr __mmask32 kAllLanes = 0xFFFFFFFFu;
 
-    ZPX_TARGET_AVX512 static Vector Load(const Lane* lanes) { return _mm512_loadu_si512(lanes); }
-    ZPX_TARGET_AVX512 static void Store(Lane* lanes, Vector v) { _mm512_storeu_si512(lanes, v); }
     ZPX_TARGET_AVX512 static Vector LoadBytes(const uint8_t* bytes) {
         return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes)));
     }
@@ -160,8 +176,6 @@ struct Avx512Lanes {
     ZPX_TARGET_AVX512 static Vector Add(Vector a, Vector b) { return _mm512_add_epi16(a, b); }
     ZPX_TARGET_AVX512 static Vector Subtract(Vector a, Vector b) { return _mm512_sub_epi16(a, b); }
     ZPX_TARGET_AVX512 static Vector Times(Vector a, Vector b) { return _mm512_mullo_epi16(a, b); }
-    ZPX_TARGET_AVX512 static Vector And(Vector a, Vector b) { return _mm512_and_si512(a, b); }
-    ZPX_TARGET_AVX512 static Vector Or(Vector a, Vector b) { return _mm512_or_si512(a, b); }
     ZPX_TARGET_AVX512 static Divisor MakeDivisor(int32_t span) {
         const WindowDivisor divisor = DivisorFor(span);
         return Divisor{Splat(divisor.multiplier), _mm_cvtsi32_si128(divisor.shift)};
@@ -182,14 +196,10 @@ struct Avx512Lanes {
 };
 
 // The 32-bit sets: a pixel is 128 bits, and quotients come from floats (see WideDivide).
-struct Sse2WideLanes {
-    using Lane = uint32_t;
-    using Vector = __m128i;
+struct Sse2WideLanes : Sse2Vectors<uint32_t> {
     using Divisor = __m128;
     static constexpr int32_t kPixels = 1;
 
-    static Vector Load(const Lane* lanes) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes)); }
-    static void Store(Lane* lanes, Vector v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), v); }
     static Vector LoadBytes(const uint8_t* bytes) {
         int32_t word;
         memcpy(&word, bytes, sizeof word);
@@ -212,8 +222,6 @@ struct Sse2WideLanes {
         return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
                                   _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
     }
-    static Vector And(Vector a, Vector b) { return _mm_and_si128(a, b); }
-    static Vector Or(Vector a, Vector b) { return _mm_or_si128(a, b); }
     static Divisor MakeDivisor(int32_t span) { return _mm_set1_ps(WideReciprocal(span)); }
     static Vector Divide(Vector n, Divisor reciprocal) {
         return _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(n), reciprocal));
@@ -222,18 +230,10 @@ struct Sse2WideLanes {
     static Vector LastPixelEverywhere(Vector v) { return v; }
 };
 
-struct Avx2WideLanes {
-    using Lane = uint32_t;
-    using Vector = __m256i;
+struct Avx2WideLanes : Avx2Vectors<uint32_t> {
     using Divisor = __m256;
     static constexpr int32_t kPixels = 2;
 
-    ZPX_TARGET_AVX2 static Vector Load(const Lane* lanes) {
-        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
-    }
-    ZPX_TARGET_AVX2 static void Store(Lane* lanes, Vector v) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), v);
-    }
     ZPX_TARGET_AVX2 static Vector LoadBytes(const uint8_t* bytes) {
         return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes)));
     }
@@ -248,8 +248,6 @@ struct Avx2WideLanes {
     ZPX_TARGET_AVX2 static Vector Add(Vector a, Vector b) { return _mm256_add_epi32(a, b); }
     ZPX_TARGET_AVX2 static Vector Subtract(Vector a, Vector b) { return _mm256_sub_epi32(a, b); }
     ZPX_TARGET_AVX2 static Vector Times(Vector a, Vector b) { return _mm256_mullo_epi32(a, b); }
-    ZPX_TARGET_AVX2 static Vector And(Vector a, Vector b) { return _mm256_and_si256(a, b); }
-    ZPX_TARGET_AVX2 static Vector Or(Vector a, Vector b) { return _mm256_or_si256(a, b); }
     ZPX_TARGET_AVX2 static Divisor MakeDivisor(int32_t span) { return _mm256_set1_ps(WideReciprocal(span)); }
     ZPX_TARGET_AVX2 static Vector Divide(Vector n, Divisor reciprocal) {
         return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n), reciprocal));
@@ -260,17 +258,13 @@ struct Avx2WideLanes {
     ZPX_TARGET_AVX2 static Vector LastPixelEverywhere(Vector v) { return _mm256_permute2x128_si256(v, v, 0x11); }
 };
 
-struct Avx512WideLanes {
-    using Lane = uint32_t;
-    using Vector = __m512i;
+struct Avx512WideLanes : Avx512Vectors<uint32_t> {
     using Divisor = __m512;
     static constexpr int32_t kPixels = 4;
     // Masks selecting every element of 16 or 8 (see Avx512Lanes).
     static constexpr __mmask16 kAllOfSixteen = 0xFFFF;
     static constexpr __mmask8 kAllOfEight = 0xFF;
 
-    ZPX_TARGET_AVX512 static Vector Load(const Lane* lanes) { return _mm512_loadu_si512(lanes); }
-    ZPX_TARGET_AVX512 static void Store(Lane* lanes, Vector v) { _mm512_storeu_si512(lanes, v); }
     ZPX_TARGET_AVX512 static Vector LoadBytes(const uint8_t* bytes) {
         return _mm512_maskz_cvtepu8_epi32(kAllOfSixteen, _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
     }
@@ -284,8 +278,6 @@ struct Avx512WideLanes {
     ZPX_TARGET_AVX512 static Vector Add(Vector a, Vector b) { return _mm512_add_epi32(a, b); }
     ZPX_TARGET_AVX512 static Vector Subtract(Vector a, Vector b) { return _mm512_sub_epi32(a, b); }
     ZPX_TARGET_AVX512 static Vector Times(Vector a, Vector b) { return _mm512_mullo_epi32(a, b); }
-    ZPX_TARGET_AVX512 static Vector And(Vector a, Vector b) { return _mm512_and_si512(a, b); }
-    ZPX_TARGET_AVX512 static Vector Or(Vector a, Vector b) { return _mm512_or_si512(a, b); }
     ZPX_TARGET_AVX512 static Divisor MakeDivisor(int32_t span) { return _mm512_set1_ps(WideReciprocal(span)); }
     ZPX_TARGET_AVX512 static Vector Divide(Vector n, Divisor reciprocal) {
         const __m512 lanes = _mm512_maskz_cvtepi32_ps(kAllOfSixteen, n);
