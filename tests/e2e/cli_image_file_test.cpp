@@ -146,33 +146,29 @@ TEST(cliImageFile, NetpbmSamplesOfAnyMaxvalScaleToEightBits) {
     EXPECT_EQ(pamWithoutType.rgba, (std::vector<uint8_t>{0x10, 0x10, 0x10, 0x20}));
 }
 
-// A PNG whose header claims a size; its chunks carry correct checksums.
-std::vector<uint8_t> PngClaiming(uint32_t width, uint32_t height) {
-    uint8_t file[33] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
-    uint8_t* chunk = file + 12;
-    auto putBigEndian = [](uint8_t* at, uint32_t value) {
-        for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
-    };
-    putBigEndian(chunk + 4, width);
-    putBigEndian(chunk + 8, height);
-    chunk[12] = 8;  // bit depth
-    chunk[13] = 6;  // RGBA
-    putBigEndian(chunk + 17, static_cast<uint32_t>(crc32(0, chunk, 17)));
-    return std::vector<uint8_t>(file, file + sizeof file);
+void PutBigEndian(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + size_t(i)] = static_cast<uint8_t>(value >> (24 - 8 * i));
 }
 
-// PngClaiming followed by an IDAT chunk of `count` deflated zero bytes.
-std::vector<uint8_t> PngClaimingWithData(uint32_t width, uint32_t height, size_t count) {
-    std::vector<uint8_t> file = PngClaiming(width, height);
+// A PNG whose header claims a size, then an IDAT chunk of `count` deflated
+// zero bytes; every chunk carries its correct checksum.
+std::vector<uint8_t> PngClaiming(uint32_t width, uint32_t height, size_t count = 0) {
+    std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    file.resize(33);
+    PutBigEndian(file, 16, width);
+    PutBigEndian(file, 20, height);
+    file[24] = 8;  // bit depth
+    file[25] = 6;  // RGBA
+    PutBigEndian(file, 29, static_cast<uint32_t>(crc32(0, file.data() + 12, 17)));
+    if (count == 0) return file;
     std::vector<uint8_t> zeros(count, 0);
     uLongf deflatedSize = compressBound(count);
     std::vector<uint8_t> chunk(8 + deflatedSize);
     compress(chunk.data() + 8, &deflatedSize, zeros.data(), count);
-    chunk.resize(8 + deflatedSize);
+    chunk.resize(8 + deflatedSize + 4);
+    PutBigEndian(chunk, 0, static_cast<uint32_t>(deflatedSize));
     std::memcpy(chunk.data() + 4, "IDAT", 4);
-    for (int i = 0; i < 4; ++i) chunk[i] = static_cast<uint8_t>(deflatedSize >> (24 - 8 * i));
-    const uint32_t crc = static_cast<uint32_t>(crc32(0, chunk.data() + 4, static_cast<uInt>(4 + deflatedSize)));
-    for (int i = 0; i < 4; ++i) chunk.push_back(static_cast<uint8_t>(crc >> (24 - 8 * i)));
+    PutBigEndian(chunk, 8 + deflatedSize, static_cast<uint32_t>(crc32(0, chunk.data() + 4, uInt(4 + deflatedSize))));
     file.insert(file.end(), chunk.begin(), chunk.end());
     return file;
 }
@@ -181,7 +177,7 @@ TEST(cliImageFile, HugeClaimsAreRefusedBeforeAllocating) {
     // Within the limits, but far more pixels than the data could inflate to:
     // refused at the header, not after taking 512 MiB for pixels that never come.
     try {
-        Decode(PngClaimingWithData(8192, 16384, 64), ImageFormat::Png);
+        Decode(PngClaiming(8192, 16384, 64), ImageFormat::Png);
         ADD_FAILURE() << "a PNG of 64 zero bytes claiming 8192 x 16384 pixels was read";
     } catch (const ImageError& error) {
         EXPECT_STREQ(error.what(), "PNG error: file is truncated");

@@ -24,6 +24,11 @@ std::vector<HostSetup> EveryLayout() {
     return setups;
 }
 
+std::vector<HostSetup> DesktopAndConsole() {
+    const std::vector<HostSetup> setups = EveryLayout();
+    return {setups[0], setups[6]};
+}
+
 std::string SetupName(const ::testing::TestParamInfo<HostSetup>& info) { return info.param.name; }
 
 REALpicture MakePicture(zpxhost::Host& host, int width, int height, bool alpha, const PixelFunction& colour) {
@@ -43,6 +48,24 @@ REALpicture MakeGrey(zpxhost::Host& host, const std::vector<std::vector<int>>& r
     });
 }
 
+REALpicture RandomWords(zpxhost::Host& host, int width, int height, bool alpha, uint32_t seed) {
+    REALpicture picture = host.NewPicture(width, height, alpha);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            host.SetRawWord(picture, x, y, seed ^ (seed >> 15) ^ (seed << 13));
+        }
+    }
+    return picture;
+}
+
+void AttachMask(zpxhost::Host& host, REALpicture picture, const std::function<int(int x, int y)>& level) {
+    REALpicture mask = MakePicture(host, host.Width(picture), host.Height(picture), false,
+                                   [&](int x, int y) { return Grey(level(x, y)); });
+    host.AttachMask(picture, mask);
+    host.Release(mask);
+}
+
 std::vector<std::vector<int>> RedRows(const zpxhost::Host& host, REALpicture picture) {
     std::vector<std::vector<int>> rows;
     for (int y = 0; y < host.Height(picture); ++y) {
@@ -59,6 +82,14 @@ std::vector<RGBA> StoredPixels(const zpxhost::Host& host, REALpicture picture) {
         for (int x = 0; x < host.Width(picture); ++x) pixels.push_back(host.GetPixel(picture, x, y));
     }
     return pixels;
+}
+
+std::vector<uint32_t> RawWords(const zpxhost::Host& host, REALpicture picture) {
+    std::vector<uint32_t> words;
+    for (int y = 0; y < host.Height(picture); ++y) {
+        for (int x = 0; x < host.Width(picture); ++x) words.push_back(host.RawWord(picture, x, y));
+    }
+    return words;
 }
 
 RGBA TestPattern(int x, int y) {

@@ -20,6 +20,8 @@ struct HostSetup {
 // Desktop plain layouts 1..6 (alpha pictures in layout 1 or 2 alternately),
 // then console and web.
 std::vector<HostSetup> EveryLayout();
+// Desktop layout 1 and console: for tests whose subject is not the layout.
+std::vector<HostSetup> DesktopAndConsole();
 inline void PrintTo(const HostSetup& setup, std::ostream* out) { *out << setup.name; }
 std::string SetupName(const ::testing::TestParamInfo<HostSetup>& info);
 
@@ -30,11 +32,18 @@ using PixelFunction = std::function<RGBA(int x, int y)>;
 REALpicture MakePicture(zpxhost::Host& host, int width, int height, bool alpha, const PixelFunction& colour);
 // A plain picture with the same grey level in red, green and blue: rows of values.
 REALpicture MakeGrey(zpxhost::Host& host, const std::vector<std::vector<int>>& rows, bool alpha = false);
+// Pseudo-random words straight into the buffer, the fourth byte included, so
+// that alpha pictures may hold colours above their opacity.
+REALpicture RandomWords(zpxhost::Host& host, int width, int height, bool alpha, uint32_t seed);
+// Gives picture a mask the host holds, filled by level(x, y) in every channel.
+void AttachMask(zpxhost::Host& host, REALpicture picture, const std::function<int(int x, int y)>& level);
+inline RGBA Grey(int level) { return RGBA{uint8_t(level), uint8_t(level), uint8_t(level), 255}; }
 
 // Red channel of every pixel, row by row (colour as stored).
 std::vector<std::vector<int>> RedRows(const zpxhost::Host& host, REALpicture picture);
 // Every pixel as stored, row by row, compared in tests across layouts.
 std::vector<RGBA> StoredPixels(const zpxhost::Host& host, REALpicture picture);
+std::vector<uint32_t> RawWords(const zpxhost::Host& host, REALpicture picture);
 
 // A deterministic colourful pattern with edges and gradients.
 RGBA TestPattern(int x, int y);

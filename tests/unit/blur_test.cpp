@@ -1,19 +1,16 @@
-// BlurZPX: the exact examples, a slow direct-window reference, layouts, the
-// receiver coming back for small radii, and every failure path.
+// BlurZPX: a slow direct-window reference, the failure paths, the division
+// of the vector passes for every sum it can meet, and those passes against
+// the plain ones in every layout.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
+#include <algorithm>
+#include <iterator>
 #include <random>
+#include <string>
 
 #include "effects/Blur.h"
 #include "effects/BlurLanes.h"
-#include "host/Host.h"
-#include "plugin/PixelPath.h"
-#include "plugin/PluginMain.h"
-#include "tests/support/AllocationFaults.h"
-#include "tests/support/Pictures.h"
-#include "tests/support/TestClock.h"
+#include "tests/support/Plugin.h"
 
 namespace {
 
@@ -42,84 +39,50 @@ Pixels DirectBlur(const Pixels& in, int width, int height, int r) {
     return pass(columns, height, width, [width](int y, int x) { return size_t(y) * width + x; });
 }
 
-class Blur : public ::testing::Test {
-protected:
-    void SetUp() override { host.LoadEntry(REALPluginMain); }
-    void TearDown() override { zpxtest::ResetAllocationFaults(); }
-    Host host;
-};
+class Blur : public zpxtest::PluginTest {};
 
-TEST_F(Blur, ThreePixelsOfRedGiveTheStatedAverages) {
+// The stated example, then random sizes from a single pixel up, radii below
+// and far above the sizes, on both sides of the largest radius the 16-bit
+// lanes take, and uniform pictures that must stay uniform.
+TEST_F(Blur, MatchesDirectWindows) {
     const uint8_t reds[] = {0, 0, 255};
-    REALpicture source = zpxtest::MakePicture(host, 3, 1, false, [&](int x, int) { return RGBA{reds[x], 0, 0, 255}; });
-    REALpicture result = BlurZPX(source, 1.0, 0);
-    ASSERT_NE(result, nullptr);
-    EXPECT_NE(result, source);
-    EXPECT_EQ(zpxtest::RedRows(host, result), (std::vector<std::vector<int>>{{0, 85, 170}}));
-    EXPECT_EQ(host.AuditProblems({source, result}), "");
-    host.Release(result);
-    host.Release(source);
-}
+    REALpicture three = zpxtest::MakePicture(host, 3, 1, false, [&](int x, int) { return RGBA{reds[x], 0, 0, 255}; });
+    REALpicture blurred = BlurZPX(three, 1.0, 0);
+    EXPECT_NE(blurred, three);
+    EXPECT_EQ(zpxtest::RedRows(host, blurred), (std::vector<std::vector<int>>{{0, 85, 170}}));
+    EXPECT_EQ(host.AuditProblems({three, blurred}), "");
+    host.Release(blurred);
+    host.Release(three);
 
-TEST_F(Blur, RadiusBelowOneReturnsTheReceiverWithOneMoreReference) {
-    REALpicture source = zpxtest::MakeGrey(host, {{1, 2}, {3, 4}});
-    const double inf = std::numeric_limits<double>::infinity();
-    for (double radius : {0.9, 0.0, -3.0, std::nan(""), inf, -inf, 1e300, 2147483648.0, -2147483649.0}) {
-        EXPECT_EQ(BlurZPX(source, radius, 1), source) << radius;
-        EXPECT_EQ(host.RefCount(source), 2);
-        host.Release(source);
-    }
-    EXPECT_EQ(host.LockCount(source), 0);
-    EXPECT_EQ(host.Yields(), 0);
-    EXPECT_EQ(BlurZPX(nullptr, 0.5, 0), nullptr);
-    EXPECT_EQ(BlurZPX(nullptr, 2.0, 0), nullptr);
-    // Fits 32 bits, but its division table does not fit a working buffer.
-    EXPECT_EQ(BlurZPX(source, 2147483647.0, 0), nullptr);
-    EXPECT_EQ(host.AuditProblems({source}), "");
-    host.Release(source);
-}
-
-TEST_F(Blur, UniformPicturesStayUniformForRadiiFarBeyondTheirSize) {
-    REALpicture source = zpxtest::MakePicture(host, 5, 3, false, [](int, int) { return RGBA{10, 200, 77, 255}; });
-    for (double radius : {1.0, 2.5, 7.0, 5000.0}) {
-        REALpicture result = BlurZPX(source, radius, 0);
-        for (const RGBA& pixel : zpxtest::StoredPixels(host, result)) EXPECT_EQ(pixel, (RGBA{10, 200, 77, 255}));
-        host.Release(result);
-    }
-    host.Release(source);
-}
-
-// Random sizes from a single pixel up, radii below and far above the sizes.
-TEST_F(Blur, MatchesDirectWindowsOnRandomPictures) {
     std::mt19937 random(20240611);
     auto draw = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
-    const std::pair<int, int> fixedSizes[] = {{1, 1}, {1, 9}, {9, 1}};
-    for (int round = 0; round < 60; ++round) {
-        const auto [width, height] = round < 3 ? fixedSizes[round] : std::pair{draw(1, 24), draw(1, 24)};
-        const int r = round % 4 == 3 ? draw(20, 60) : draw(1, 6);
+    struct Fixed {
+        int width, height, r;
+        bool uniform;
+    } const fixed[] = {{1, 1, 1, false},   {1, 9, 2, false},   {9, 1, 3, false},   {5, 3, 5000, true},
+                       {5, 3, 2, true},    {30, 4, 129, false}, {3, 40, 200, false}};
+    for (int round = 0; round < 64; ++round) {
+        const bool isFixed = round < int(std::size(fixed));
+        const int width = isFixed ? fixed[round].width : draw(1, 24);
+        const int height = isFixed ? fixed[round].height : draw(1, 24);
+        const int r = isFixed ? fixed[round].r : round % 4 == 3 ? draw(20, 60) : draw(1, 6);
+        const RGBA uniform{10, 200, 77, 255};
         REALpicture source = zpxtest::MakePicture(host, width, height, false, [&](int, int) {
+            if (isFixed && fixed[round].uniform) return uniform;
             return RGBA{uint8_t(draw(0, 255)), uint8_t(draw(0, 255)), uint8_t(draw(0, 255)), 255};
         });
         REALpicture result = BlurZPX(source, r + 0.75, 0);
         ASSERT_NE(result, nullptr);
-        EXPECT_EQ(zpxtest::StoredPixels(host, result),
-                  DirectBlur(zpxtest::StoredPixels(host, source), width, height, r))
+        const Pixels pixels = zpxtest::StoredPixels(host, result);
+        EXPECT_EQ(pixels, DirectBlur(zpxtest::StoredPixels(host, source), width, height, r))
             << width << " x " << height << ", r " << r;
+        if (isFixed && fixed[round].uniform) {
+            EXPECT_EQ(pixels, Pixels(pixels.size(), uniform));
+        }
         EXPECT_TRUE(host.PaddingIntact(result));
         host.Release(result);
         host.Release(source);
     }
-}
-
-TEST_F(Blur, YieldsAfterTheTableEachRowOfBothPassesAndAtTheEnd) {
-    zpxtest::MakeEveryYieldPointHandOver();
-    REALpicture source = zpxtest::MakePicture(host, 4, 6, false, zpxtest::TestPattern);
-    for (int interval : {1, -3, 0}) {
-        const int before = host.Yields();
-        host.Release(BlurZPX(source, 1.0, interval));
-        EXPECT_EQ(host.Yields() - before, interval == 0 ? 0 : 2 * 6 + 2) << interval;
-    }
-    host.Release(source);
 }
 
 TEST_F(Blur, FailuresGiveNilAndLeaveNothingBehind) {
@@ -153,20 +116,6 @@ TEST_F(Blur, FailuresGiveNilAndLeaveNothingBehind) {
     for (REALpicture picture : {source, tooWide, unlockable}) host.Release(picture);
 }
 
-TEST_F(Blur, AnExceptionFromAYieldReachesTheCallerAndReleasesEverything) {
-    zpxtest::MakeEveryYieldPointHandOver();
-    REALpicture source = zpxtest::MakePicture(host, 5, 3, false, zpxtest::TestPattern);
-    for (int throwAt = 1; throwAt <= 2 * 3 + 2; ++throwAt) {
-        int yields = 0;
-        host.SetYieldHook([&] {
-            if (++yields == throwAt) throw std::runtime_error("host code failed");
-        });
-        EXPECT_THROW(BlurZPX(source, 1.0, 1), std::runtime_error);
-        EXPECT_EQ(host.AuditProblems({source}), "") << "thrown at yield " << throwAt;
-    }
-    host.Release(source);
-}
-
 // The one-multiply quotient of the vector passes, for every sum a 16-bit lane
 // can hold and every window they take.
 TEST(BlurLanes, QuotientsEqualIntegerDivisionForEveryLaneValue) {
@@ -195,20 +144,14 @@ TEST(BlurLanes, WideQuotientsEqualIntegerDivisionAroundEveryMultiple) {
     }
 }
 
-std::vector<uint32_t> RawWords(const Host& host, REALpicture picture) {
-    std::vector<uint32_t> words;
-    for (int y = 0; y < host.Height(picture); ++y) {
-        for (int x = 0; x < host.Width(picture); ++x) words.push_back(host.RawWord(picture, x, y));
-    }
-    return words;
-}
-
 // Every vector twin gives the plain passes' words, in every layout: random
 // words (their fourth byte too, which the lanes average and then overwrite),
 // widths around the vector widths, radii on both sides of the largest the
 // 16-bit lanes take and far beyond the picture, and white pictures whose
 // widest windows fill the 16-bit lanes exactly.
-TEST(BlurPaths, EveryPathGivesThePlainWords) {
+class BlurPaths : public zpxtest::PluginLayoutTest {};
+
+TEST_P(BlurPaths, EveryPathGivesThePlainWords) {
     struct Case {
         int width, height, r;
         bool white;
@@ -218,71 +161,22 @@ TEST(BlurPaths, EveryPathGivesThePlainWords) {
                           {70, 9, 40, false}, {300, 2, 128, true}, {2, 300, 128, true}, {260, 3, 128, false},
                           {40, 9, 129, false}, {300, 2, 200, true}, {3, 70, 131, false}, {9, 7, 5000, false},
                           {2, 300, 1000, true}};
-    for (const zpxtest::HostSetup& setup : zpxtest::EveryLayout()) {
-        Host host(setup.config);
-        host.LoadEntry(REALPluginMain);
-        std::mt19937 random(7);
-        for (const Case& c : cases) {
-            for (bool alpha : {false, true}) {
-                REALpicture source = host.NewPicture(c.width, c.height, alpha);
-                for (int y = 0; y < c.height; ++y) {
-                    for (int x = 0; x < c.width; ++x) host.SetRawWord(source, x, y, c.white ? 0xFFFFFFFFu : random());
-                }
-                ForcePixelPath(PixelPath::Plain);
-                REALpicture plain = BlurZPX(source, c.r, 0);
-                for (PixelPath path : {PixelPath::Baseline, PixelPath::Avx2, PixelPath::Avx512}) {
-                    if (!PixelPathAvailable(path)) continue;
-                    ForcePixelPath(path);
-                    REALpicture fast = BlurZPX(source, c.r, 0);
-                    EXPECT_EQ(RawWords(host, fast), RawWords(host, plain))
-                        << setup.name << ", " << PixelPathName(path) << ", " << c.width << " x " << c.height << ", r "
-                        << c.r << (alpha ? ", alpha source" : "");
-                    EXPECT_TRUE(host.PaddingIntact(fast));
-                    host.Release(fast);
-                }
-                host.Release(plain);
-                host.Release(source);
+    uint32_t seed = 7;
+    for (const Case& c : cases) {
+        for (bool alpha : {false, true}) {
+            REALpicture source = zpxtest::RandomWords(host, c.width, c.height, alpha, seed++);
+            for (int y = 0; c.white && y < c.height; ++y) {
+                for (int x = 0; x < c.width; ++x) host.SetRawWord(source, x, y, 0xFFFFFFFFu);
             }
+            zpxtest::ExpectEveryPathGivesPlain(
+                std::to_string(c.width) + " x " + std::to_string(c.height) + ", r " + std::to_string(c.r) +
+                    (alpha ? ", alpha source" : ""),
+                [&] { return zpxtest::TakeWords(host, BlurZPX(source, c.r, 0)); });
+            host.Release(source);
         }
-        ForcePixelPath(BestPixelPath());
     }
 }
 
-class BlurLayouts : public ::testing::TestWithParam<zpxtest::HostSetup> {};
-
-// Also from a source with an alpha channel: the result is plain and opaque.
-
-TEST_P(BlurLayouts, IdenticalPixelsInEveryLayout) {
-    const double radii[] = {1.0, 3.0, 30.0};
-    std::vector<Pixels> reference;
-    {
-        Host host;
-        host.LoadEntry(REALPluginMain);
-        REALpicture source = zpxtest::MakePicture(host, 23, 17, false, zpxtest::TestPattern);
-        for (double radius : radii) {
-            REALpicture result = BlurZPX(source, radius, 0);
-            reference.push_back(zpxtest::StoredPixels(host, result));
-            host.Release(result);
-        }
-        host.Release(source);
-    }
-    Host host(GetParam().config);
-    host.LoadEntry(REALPluginMain);
-    for (bool alpha : {false, true}) {
-        REALpicture source = zpxtest::MakePicture(host, 23, 17, alpha, zpxtest::TestPattern);
-        for (size_t i = 0; i < reference.size(); ++i) {
-            REALpicture result = BlurZPX(source, radii[i], 0);
-            ASSERT_NE(result, nullptr);
-            EXPECT_EQ(zpxtest::StoredPixels(host, result), reference[i]) << "radius " << radii[i];
-            EXPECT_FALSE(host.HasAlpha(result));
-            EXPECT_TRUE(host.PaddingIntact(result));
-            EXPECT_EQ(host.AuditProblems({source, result}), "");
-            host.Release(result);
-        }
-        host.Release(source);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Layouts, BlurLayouts, ::testing::ValuesIn(zpxtest::EveryLayout()), zpxtest::SetupName);
+INSTANTIATE_TEST_SUITE_P(Layouts, BlurPaths, ::testing::ValuesIn(zpxtest::EveryLayout()), zpxtest::SetupName);
 
 }  // namespace

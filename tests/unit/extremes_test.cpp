@@ -15,12 +15,9 @@
 
 #include "effects/Blur.h"
 #include "effects/DrawPictureF.h"
-#include "host/Host.h"
-#include "plugin/PluginMain.h"
 #include "resample/Resampler.h"
 #include "scale/Scalers.h"
-#include "tests/support/AllocationFaults.h"
-#include "tests/support/Pictures.h"
+#include "tests/support/Plugin.h"
 
 namespace {
 
@@ -63,20 +60,26 @@ const SizeCall kSizeCalls[] = {
     {"ScalingZPX", true, [](REALpicture p, int32_t w, int32_t h) { return PictureScalingZPX(p, 1, w, h, 0); }},
 };
 
-class Extremes : public ::testing::TestWithParam<zpxtest::HostSetup> {
+class Extremes : public zpxtest::PluginLayoutTest {
 protected:
-    void SetUp() override { host.LoadEntry(REALPluginMain); }
-    void TearDown() override { zpxtest::ResetAllocationFaults(); }
     // A 3 x 2 source with a mask, so that the mask is scaled too.
     REALpicture Source(bool alpha) {
         REALpicture source = zpxtest::MakePicture(host, 3, 2, alpha, zpxtest::TestPattern);
-        REALpicture mask = zpxtest::MakeGrey(host, {{0, 128, 255}, {255, 64, 0}});
-        host.AttachMask(source, mask);
-        host.Release(mask);
+        zpxtest::AttachMask(host, source, [](int x, int y) { return (x * 128 + y * 255) % 256; });
         return source;
     }
-    Host host{GetParam().config};
 };
+
+TEST_P(Extremes, NilReceiversGiveNilWithoutRaising) {
+    EXPECT_EQ(ScalePicture(nullptr, 0, 0, false, 0), nullptr);
+    EXPECT_EQ(ScalePicture(nullptr, 3, 3, true, 0), nullptr);
+    EXPECT_EQ(ScalePictureImageAndMask(nullptr, 3, 3, true, 0), nullptr);
+    EXPECT_EQ(PictureScalingZPX(nullptr, 1, 2, 2, 0), nullptr);
+    EXPECT_EQ(BlurZPX(nullptr, 0.5, 0), nullptr);
+    EXPECT_EQ(BlurZPX(nullptr, 2.0, 0), nullptr);
+    EXPECT_TRUE(host.Raised().empty());
+    EXPECT_EQ(host.AuditProblems({}), "");
+}
 
 TEST_P(Extremes, EverySizeCombinationGivesNilOrAPictureOfThatSize) {
     // Results with an alpha channel come from the host's constructor on
@@ -129,7 +132,7 @@ TEST_P(Extremes, ModesOutsideTheTableAndSizesBelowOneLockNothing) {
 // division table would pass 2^31 bytes gives nil without asking for it.
 TEST_P(Extremes, BlurRadiiAndSourceSides) {
     REALpicture small = zpxtest::MakePicture(host, 3, 2, false, zpxtest::TestPattern);
-    for (double radius : {kNaN, kInf, -kInf, 1e300, -1e300, 0.999, -1.0, 2147483648.0, -2147483649.0}) {
+    for (double radius : {kNaN, kInf, -kInf, 1e300, -1e300, 0.999, 0.0, -1.0, 2147483648.0, -2147483649.0}) {
         REALpicture result = BlurZPX(small, radius, 0);
         EXPECT_EQ(result, small) << radius;
         EXPECT_EQ(host.RefCount(small), 2) << radius;
@@ -166,20 +169,23 @@ TEST_P(Extremes, DrawingAtUnplaceablePositionsAndStrengths) {
     REALpicture destination =
         zpxtest::MakePicture(host, 4, 3, false, [](int x, int y) { return zpxtest::TestPattern(x + 5, y); });
     const std::vector<RGBA> before = zpxtest::StoredPixels(host, destination);
-    const double unplaceable[] = {kNaN, kInf, -kInf, 1e300, -1e300, 2147483648.0, -2147483649.0};
-    for (double bad : unplaceable) {
+    for (double bad : {kNaN, kInf, -kInf, 1e300, -1e300, 2147483648.0, -2147483648.5, -2147483649.0}) {
         EXPECT_FALSE(DrawPictureF(destination, source, bad, 0.0, 1.0, 0)) << bad;
         EXPECT_FALSE(DrawPictureF(destination, source, 0.0, bad, 1.0, 0)) << bad;
+    }
+    for (double bad : {kNaN, kInf, -kInf, 1e300, -1e300, 3e6, -3e6}) {
         EXPECT_FALSE(DrawPictureF(destination, source, 0.5, 0.5, bad, 0)) << bad;
     }
     EXPECT_EQ(zpxtest::StoredPixels(host, destination), before);
     EXPECT_EQ(host.LockCount(destination), 0);
+    EXPECT_EQ(host.Asks("REALGetPictureMask"), 0);
     for (double far : {2147483647.0, -2147483648.0, 2147483647.5, -2147483647.5}) {
         EXPECT_TRUE(DrawPictureF(destination, source, far, far, 1.0, 0)) << far;
         EXPECT_EQ(zpxtest::StoredPixels(host, destination), before) << far;
     }
     // Strong but bounded strengths clamp every channel.
     EXPECT_TRUE(DrawPictureF(destination, source, 0.0, 0.0, 1e6, 0));
+    EXPECT_EQ(host.GetPixel(destination, 2, 0), (RGBA{255, 0, 0, 255}));  // red 74 over 3
     EXPECT_TRUE(DrawPictureF(destination, source, 0.0, 0.0, -1e6, 0));
     EXPECT_EQ(host.GetPixel(destination, 0, 0), (RGBA{0, 0, 0, 255}));
     EXPECT_TRUE(host.Raised().empty());
@@ -215,11 +221,6 @@ TEST_P(Extremes, YieldIntervalsAtTheEndsOfTheirRange) {
     host.Release(destination);
 }
 
-std::vector<zpxtest::HostSetup> DesktopAndConsole() {
-    std::vector<zpxtest::HostSetup> setups = zpxtest::EveryLayout();
-    return {setups.front(), setups[6]};
-}
-
-INSTANTIATE_TEST_SUITE_P(Hosts, Extremes, ::testing::ValuesIn(DesktopAndConsole()), zpxtest::SetupName);
+INSTANTIATE_TEST_SUITE_P(Hosts, Extremes, ::testing::ValuesIn(zpxtest::DesktopAndConsole()), zpxtest::SetupName);
 
 }  // namespace

@@ -1,10 +1,9 @@
-// Fault injection for the five methods, table-driven. For each method, on
-// desktop, older desktop and console hosts, with and without alpha channel
-// and mask (and AntiAlias on and off for the scalers), a clean call is
-// profiled first: its working allocations, the host entries it asks for, the
-// pictures it has the host create, its description locks, its yield points
-// and the host methods it runs. Then, each in a fresh host, every one of them
-// fails in turn:
+// Fault injection for the five methods, on desktop, older desktop and console
+// hosts, with and without alpha channel and mask (and AntiAlias for the
+// scalers). A clean call is profiled first: its allocations, the host entries
+// it asks for, the pictures it has the host create, its locks, its yield
+// points and the host methods it runs. Then, each in a fresh host, every one
+// of them fails in turn:
 //   allocation    the n-th calloc of the call returns null;
 //   missing entry one host entry the call asked for is missing;
 //   creation      the k-th picture creation fails, instances of Picture,
@@ -21,11 +20,14 @@
 // nothing left behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -56,19 +58,7 @@ using zpxhost::RGBA;
 enum class Method { DrawPictureF, ScaleZPX, ScaleImageAndMaskZPX, ScalingZPX, BlurZPX };
 
 const char* NameOf(Method method) {
-    switch (method) {
-        case Method::DrawPictureF:
-            return "DrawPictureF";
-        case Method::ScaleZPX:
-            return "ScaleZPX";
-        case Method::ScaleImageAndMaskZPX:
-            return "ScaleImageAndMaskZPX";
-        case Method::ScalingZPX:
-            return "ScalingZPX";
-        case Method::BlurZPX:
-            return "BlurZPX";
-    }
-    return "?";
+    return std::array{"DrawPictureF", "ScaleZPX", "ScaleImageAndMaskZPX", "ScalingZPX", "BlurZPX"}[size_t(method)];
 }
 
 struct HostKind {
@@ -132,9 +122,7 @@ std::vector<Variant> EveryVariant() {
 
 // Opacity 0, 127 or 255, and mask levels 0 (opaque) or 64..255, mixed.
 uint8_t Opacity(int x, int y) { return static_cast<uint8_t>(((x + y) % 3) * 255 / 2); }
-uint8_t MaskLevel(int x, int y) {
-    return (x + 2 * y) % 3 == 0 ? 0 : static_cast<uint8_t>(64 + (x * 97 + y * 61) % 192);
-}
+int MaskLevel(int x, int y) { return (x + 2 * y) % 3 == 0 ? 0 : 64 + (x * 97 + y * 61) % 192; }
 
 // A pattern where the picture is opaque and unmasked, white elsewhere: a copy
 // the host draws through the mask or over white then holds exactly the
@@ -147,14 +135,7 @@ REALpicture Picture(Host& host, int width, int height, bool alpha, bool withMask
         if (opacity < 255 || masked) return RGBA{255, 255, 255, opacity};
         return zpxtest::TestPattern(x + shift, y);
     });
-    if (withMask) {
-        REALpicture mask = zpxtest::MakePicture(host, width, height, false, [](int x, int y) {
-            const uint8_t level = MaskLevel(x, y);
-            return RGBA{level, level, level, 255};
-        });
-        host.AttachMask(picture, mask);
-        host.Release(mask);
-    }
+    if (withMask) zpxtest::AttachMask(host, picture, MaskLevel);
     return picture;
 }
 
@@ -306,42 +287,16 @@ Outcome CallMethod(Session& session, const Variant& variant) {
 constexpr HostMethod kHostMethods[] = {HostMethod::DrawPicture, HostMethod::PictureConstructor, HostMethod::CopyMask,
                                        HostMethod::SetMask};
 const char* NameOf(HostMethod method) {
-    switch (method) {
-        case HostMethod::DrawPicture:
-            return "DrawPicture";
-        case HostMethod::PictureConstructor:
-            return "Picture constructor";
-        case HostMethod::CopyMask:
-            return "CopyMask";
-        case HostMethod::SetMask:
-            return "mask setter";
-    }
-    return "?";
+    return std::array{"DrawPicture", "Picture constructor", "CopyMask", "mask setter"}[size_t(method)];
 }
 
 // Every entry name the library may ask of the host's resolver after loading.
 const char* const kEntryNames[] = {
-    "REALLockObject",
-    "REALUnlockObject",
-    "REALGetPropValueInt",
-    "REALGetPropValueBool",
-    "REALSetPropValueString",
-    "REALSetPropValueInt",
-    "PluginNewInstance",
-    "REALLoadObjectMethod",
-    "pluginObjectType",
-    "newPicture",
-    "pluginPictureGraphicsGetter",
-    "REALGetPictureMask",
-    "REALLockPictureDescription",
-    "unlockPictureDescription",
-    "REALPictureClearCache",
-    "RuntimeRaiseException",
-    "REALYieldToRB",
-    "REALBuildString",
-    "REALSetStringEncoding",
-    "REALUnlockString",
-};
+    "REALLockObject", "REALUnlockObject", "REALGetPropValueInt", "REALGetPropValueBool", "REALSetPropValueString",
+    "REALSetPropValueInt", "PluginNewInstance", "REALLoadObjectMethod", "pluginObjectType", "newPicture",
+    "pluginPictureGraphicsGetter", "REALGetPictureMask", "REALLockPictureDescription", "unlockPictureDescription",
+    "REALPictureClearCache", "RuntimeRaiseException", "REALYieldToRB", "REALBuildString", "REALSetStringEncoding",
+    "REALUnlockString"};
 
 struct Profile {
     Outcome outcome;
@@ -381,19 +336,7 @@ enum class FaultKind { Allocation, MissingEntry, Creation, Lock, Exception };
 constexpr FaultKind kFaultKinds[] = {FaultKind::Allocation, FaultKind::MissingEntry, FaultKind::Creation,
                                      FaultKind::Lock, FaultKind::Exception};
 const char* NameOf(FaultKind kind) {
-    switch (kind) {
-        case FaultKind::Allocation:
-            return "allocation";
-        case FaultKind::MissingEntry:
-            return "missing entry";
-        case FaultKind::Creation:
-            return "creation";
-        case FaultKind::Lock:
-            return "lock";
-        case FaultKind::Exception:
-            return "exception";
-    }
-    return "?";
+    return std::array{"allocation", "missing entry", "creation", "lock", "exception"}[size_t(kind)];
 }
 
 struct FaultCase {
@@ -420,11 +363,9 @@ void AddAllocationCases(const Variant& variant, const Profile& clean, std::vecto
 // yielding, learning the application kind (the locks tell it), the mask
 // (drawn or scaled without one) and the alpha flag (read as plain).
 bool CanDoWithout(const std::string& entry) {
-    for (const char* optional :
-         {"REALPictureClearCache", "REALYieldToRB", "pluginObjectType", "REALGetPictureMask", "REALGetPropValueBool"}) {
-        if (entry == optional) return true;
-    }
-    return false;
+    static const std::set<std::string> optional = {"REALPictureClearCache", "REALYieldToRB", "pluginObjectType",
+                                                   "REALGetPictureMask", "REALGetPropValueBool"};
+    return optional.count(entry) > 0;
 }
 
 void AddMissingEntryCases(const Profile& clean, std::vector<FaultCase>& cases) {
@@ -435,10 +376,7 @@ void AddMissingEntryCases(const Profile& clean, std::vector<FaultCase>& cases) {
 }
 
 bool Asked(const Profile& clean, const std::string& name) {
-    for (const std::string& entry : clean.entries) {
-        if (entry == name) return true;
-    }
-    return false;
+    return std::find(clean.entries.begin(), clean.entries.end(), name) != clean.entries.end();
 }
 
 void AddCreationCases(const Profile& clean, std::vector<FaultCase>& cases) {
@@ -579,10 +517,7 @@ bool CleanOrBlack(const Image& got, const Image& clean) {
 
 template <class T>
 bool OneOf(const T& value, const std::vector<T>& values) {
-    for (const T& candidate : values) {
-        if (candidate == value) return true;
-    }
-    return false;
+    return std::find(values.begin(), values.end(), value) != values.end();
 }
 
 std::string Judge(const Variant& variant, const FaultCase& fault, const Outcome& got, const Accepted& accepted,

@@ -1,11 +1,13 @@
 // The emulated host's drawing and masks: DrawPicture through a Graphics
-// object, masks made, copied and assigned, and the switches on those methods.
+// object, one to one as the library draws, masks made, copied and assigned,
+// and the switches on those methods.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <stdexcept>
 
 #include "host/Host.h"
+#include "tests/support/Pictures.h"
 
 namespace {
 
@@ -35,32 +37,13 @@ void Draw(REALpicture destination, REALpicture source, int x, int y, int w, int 
     Entry<REALUnlockObjectFn>("REALUnlockObject")(graphics);
 }
 
-// A w x h plain picture whose pixel (x, y) has red 10x + y + 1, green 2, blue 3.
-REALpicture Numbered(Host& host, int w, int h) {
-    REALpicture picture = host.NewPicture(w, h, false);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) host.SetPixel(picture, x, y, {uint8_t(10 * x + y + 1), 2, 3, 255});
-    }
-    return picture;
-}
-
-std::vector<std::vector<int>> Reds(const Host& host, REALpicture picture) {
-    std::vector<std::vector<int>> rows(size_t(host.Height(picture)));
-    for (int y = 0; y < host.Height(picture); ++y) {
-        for (int x = 0; x < host.Width(picture); ++x) rows[size_t(y)].push_back(host.GetPixel(picture, x, y).r);
-    }
-    return rows;
-}
-
-using Rows = std::vector<std::vector<int>>;
-
 TEST(HostDrawPicture, CopiesOneToOneAcrossLayouts) {
     for (int code = 1; code <= 7; ++code) {
         HostConfig config;
         config.app = code == 7 ? AppKind::Console : AppKind::Desktop;
         config.plainLayout = std::min(code, 6);
         Host host(config);
-        REALpicture source = Numbered(host, 3, 2);
+        REALpicture source = zpxtest::MakePicture(host, 3, 2, false, zpxtest::TestPattern);
         REALpicture destination = host.NewPicture(3, 2, false);
         Draw(destination, source, 0, 0, 3, 2);
         EXPECT_EQ(host.ReadRGBA(destination, true), host.ReadRGBA(source, true)) << code;
@@ -72,43 +55,16 @@ TEST(HostDrawPicture, CopiesOneToOneAcrossLayouts) {
     }
 }
 
-TEST(HostDrawPicture, StretchesByNearestNeighbourAndClips) {
-    Host host;
-    REALpicture source = Numbered(host, 2, 1);  // reds 1, 11
-    REALpicture wide = host.NewPicture(4, 2, false);
-    Draw(wide, source, 0, 0, 4, 2, 0, 0, 2, 1);
-    EXPECT_EQ(Reds(host, wide), (Rows{{1, 1, 11, 11}, {1, 1, 11, 11}}));
-
-    REALpicture four = Numbered(host, 4, 1);  // reds 1, 11, 21, 31
-    REALpicture narrow = host.NewPicture(2, 1, false);
-    Draw(narrow, four, 0, 0, 2, 1, 0, 0, 4, 1);
-    EXPECT_EQ(Reds(host, narrow), (Rows{{11, 31}})) << "each pixel samples the source under its centre";
-
-    REALpicture shifted = host.NewPicture(3, 1, false);
-    Draw(shifted, four, -2, 0, 4, 1);
-    EXPECT_EQ(Reds(host, shifted), (Rows{{21, 31, 255}})) << "clipped at both ends";
-    Draw(shifted, four, 0, 0, 3, 1, 3, 0, 3, 1);
-    EXPECT_EQ(Reds(host, shifted), (Rows{{31, 31, 255}})) << "source pixels outside the source draw nothing";
-    EXPECT_TRUE(host.PaddingIntact(shifted));
-    for (REALpicture p : {source, wide, four, narrow, shifted}) host.Release(p);
-    EXPECT_EQ(host.AuditProblems({}), "");
-}
-
 TEST(HostDrawPicture, AppliesTheSourceMaskAndComposites) {
     for (AppKind app : {AppKind::Desktop, AppKind::Console}) {
         HostConfig config;
         config.app = app;
         Host host(config);
-        REALpicture source = host.NewPicture(3, 1, false);
-        for (int x = 0; x < 3; ++x) host.SetPixel(source, x, 0, {0, 0, 200, 255});
-        REALpicture mask = host.NewPicture(3, 1, false);
-        host.SetPixel(mask, 0, 0, {0, 0, 0, 255});
-        host.SetPixel(mask, 1, 0, {255, 255, 255, 255});
-        host.SetPixel(mask, 2, 0, {153, 153, 153, 255});  // 40% coverage
-        host.AttachMask(source, mask);
-        host.Release(mask);
-        REALpicture destination = host.NewPicture(3, 1, false);
-        for (int x = 0; x < 3; ++x) host.SetPixel(destination, x, 0, {100, 0, 0, 255});
+        REALpicture source = zpxtest::MakePicture(host, 3, 1, false, [](int, int) { return RGBA{0, 0, 200, 255}; });
+        const int levels[] = {0, 255, 153};  // 153: 40% coverage
+        zpxtest::AttachMask(host, source, [&](int x, int) { return levels[x]; });
+        REALpicture destination =
+            zpxtest::MakePicture(host, 3, 1, false, [](int, int) { return RGBA{100, 0, 0, 255}; });
         Draw(destination, source, 0, 0, 3, 1);
         EXPECT_EQ(host.GetPixel(destination, 0, 0), (RGBA{0, 0, 200, 255})) << "black: opaque";
         EXPECT_EQ(host.GetPixel(destination, 1, 0), (RGBA{100, 0, 0, 255})) << "white: transparent";

@@ -32,83 +32,50 @@ HostConfig App(AppKind app) {
     return config;
 }
 
-uint32_t Word(int r, int g, int b, int fourth, int redShift, int fourthShift) {
-    int greenShift = redShift + 8, blueShift = redShift + 16;
-    if (redShift == 16) greenShift = 8, blueShift = 0;  // console: blue lowest
-    return uint32_t(r) << redShift | uint32_t(g) << greenShift | uint32_t(b) << blueShift |
-           uint32_t(fourth) << fourthShift;
-}
-
-TEST(HostLayouts, PlainPicturesStoreColourWhereTheirLayoutSays) {
-    for (int code = 1; code <= 6; ++code) {
+// Where each kind of picture keeps its colour: red, green, blue and the fourth
+// byte from the lowest byte up, written as a word.
+TEST(HostLayouts, PicturesStoreColourWhereTheirLayoutSays) {
+    struct Case {
+        const char* name;
         HostConfig config;
-        config.plainLayout = code;
-        Host host(config);
-        REALpicture picture = host.NewPicture(2, 1, false);
-        EXPECT_EQ(host.RawWord(picture, 1, 0), 0xFFFFFFFFu) << "new plain pictures are opaque white, code " << code;
-        host.SetPixel(picture, 0, 0, {10, 20, 30, 77});
-        bool last = code % 2 == 1;
-        EXPECT_EQ(host.RawWord(picture, 0, 0), Word(10, 20, 30, 0xFF, last ? 0 : 8, last ? 24 : 0)) << code;
-        EXPECT_EQ(host.GetPixel(picture, 0, 0), (RGBA{10, 20, 30, 255})) << code;
-        EXPECT_EQ(host.GetPixelStraight(picture, 0, 0), (RGBA{10, 20, 30, 255})) << code;
-        EXPECT_EQ(host.LayoutCode(picture), code);
-        host.Release(picture);
-    }
-    Host host(App(AppKind::Console));
-    REALpicture picture = host.NewPicture(1, 1, false);
-    EXPECT_EQ(host.RawWord(picture, 0, 0), 0x00FFFFFFu);
-    host.SetPixel(picture, 0, 0, {10, 20, 30, 77});
-    EXPECT_EQ(host.RawWord(picture, 0, 0), Word(10, 20, 30, 0, 16, 24));
-    EXPECT_EQ(host.GetPixel(picture, 0, 0), (RGBA{10, 20, 30, 255}));
-    EXPECT_EQ(host.LayoutCode(picture), 8);
-    host.Release(picture);
-}
-
-TEST(HostLayouts, AlphaPicturesArePremultipliedInBitmapsAndStraightInConsoleBuffers) {
-    for (int code = 1; code <= 2; ++code) {
+        bool alpha;
+        uint32_t fresh;     // a new picture's word
+        uint32_t written;   // after setting 200, 100, 50 at opacity 128
+        RGBA read;          // as stored: premultiplied in bitmaps
+        int layout;
+    };
+    auto desktop = [](int plain, int alpha) {
         HostConfig config;
-        config.alphaLayout = code;
-        Host host(config);
-        REALpicture picture = host.NewPicture(2, 1, true);
-        EXPECT_EQ(host.RawWord(picture, 1, 0), 0u) << "new alpha pictures are transparent";
+        config.plainLayout = plain;
+        config.alphaLayout = alpha;
+        return config;
+    };
+    // 200 * 128 / 255 = 100.4, 100 * 128 / 255 = 50.2, 50 * 128 / 255 = 25.1
+    const Case cases[] = {
+        {"plain 1", desktop(1, 2), false, 0xFFFFFFFFu, 0xFF3264C8u, {200, 100, 50, 255}, 1},
+        {"plain 2", desktop(2, 2), false, 0xFFFFFFFFu, 0x3264C8FFu, {200, 100, 50, 255}, 2},
+        {"plain 3", desktop(3, 2), false, 0xFFFFFFFFu, 0xFF3264C8u, {200, 100, 50, 255}, 3},
+        {"plain 4", desktop(4, 2), false, 0xFFFFFFFFu, 0x3264C8FFu, {200, 100, 50, 255}, 4},
+        {"plain 5", desktop(5, 2), false, 0xFFFFFFFFu, 0xFF3264C8u, {200, 100, 50, 255}, 5},
+        {"plain 6", desktop(6, 2), false, 0xFFFFFFFFu, 0x3264C8FFu, {200, 100, 50, 255}, 6},
+        {"alpha 1", desktop(6, 1), true, 0u, 0x80193264u, {100, 50, 25, 128}, 1},
+        {"alpha 2", desktop(6, 2), true, 0u, 0x19326480u, {100, 50, 25, 128}, 2},
+        {"console plain", App(AppKind::Console), false, 0x00FFFFFFu, 0x00C86432u, {200, 100, 50, 255}, 8},
+        // Transparency rather than opacity, 255 for fully transparent.
+        {"web alpha", App(AppKind::Web), true, 0xFF000000u, 0x7FC86432u, {200, 100, 50, 128}, 8},
+    };
+    for (const Case& c : cases) {
+        Host host(c.config);
+        REALpicture picture = host.NewPicture(2, 1, c.alpha);
+        EXPECT_EQ(host.RawWord(picture, 1, 0), c.fresh) << c.name;
         host.SetPixel(picture, 0, 0, {200, 100, 50, 128});
-        bool last = code == 1;
-        // 200 * 128 / 255 = 100.4, 100 * 128 / 255 = 50.2, 50 * 128 / 255 = 25.1
-        EXPECT_EQ(host.RawWord(picture, 0, 0), Word(100, 50, 25, 128, last ? 0 : 8, last ? 24 : 0)) << code;
-        EXPECT_EQ(host.GetPixel(picture, 0, 0), (RGBA{100, 50, 25, 128}));
-        RGBA straight = host.GetPixelStraight(picture, 0, 0);
-        EXPECT_NEAR(straight.r, 200, 1);
-        EXPECT_NEAR(straight.g, 100, 1);
-        EXPECT_NEAR(straight.b, 50, 1);
-        host.SetPixel(picture, 1, 0, {1, 2, 3, 255});
-        EXPECT_EQ(host.GetPixelStraight(picture, 1, 0), (RGBA{1, 2, 3, 255}));
+        EXPECT_EQ(host.RawWord(picture, 0, 0), c.written) << c.name;
+        EXPECT_EQ(host.GetPixel(picture, 0, 0), c.read) << c.name;
+        const RGBA straight = host.GetPixelStraight(picture, 0, 0);
+        EXPECT_NEAR(straight.r, 200, 1) << c.name;
+        EXPECT_NEAR(straight.b, 50, 1) << c.name;
+        EXPECT_EQ(host.LayoutCode(picture), c.layout) << c.name;
         host.Release(picture);
-    }
-    Host host(App(AppKind::Web));
-    REALpicture picture = host.NewPicture(2, 1, true);
-    EXPECT_EQ(host.RawWord(picture, 1, 0), 0xFF000000u) << "transparency 255: fully transparent";
-    host.SetPixel(picture, 0, 0, {200, 100, 50, 128});
-    EXPECT_EQ(host.RawWord(picture, 0, 0), Word(200, 100, 50, 127, 16, 24));
-    EXPECT_EQ(host.GetPixel(picture, 0, 0), (RGBA{200, 100, 50, 128}));
-    host.Release(picture);
-}
-
-TEST(HostLayouts, FillAndReadAgreeInEveryLayout) {
-    const uint8_t rgba[] = {1, 2, 3, 255, 4, 5, 6, 255, 7, 8, 9, 255, 250, 251, 252, 255};
-    const uint8_t rgb[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 250, 251, 252};
-    for (int code = 1; code <= 7; ++code) {
-        HostConfig config = App(code == 7 ? AppKind::Console : AppKind::Desktop);
-        config.plainLayout = std::min(code, 6);
-        config.alphaLayout = 2 - code % 2;
-        Host host(config);
-        for (bool alpha : {false, true}) {
-            REALpicture picture = host.NewPicture(2, 2, alpha);
-            host.FillRGBA(picture, rgba);
-            EXPECT_EQ(host.ReadRGBA(picture, true), std::vector<uint8_t>(rgba, rgba + 16)) << code;
-            host.FillRGB(picture, rgb);
-            EXPECT_EQ(host.ReadRGBA(picture, false), std::vector<uint8_t>(rgba, rgba + 16)) << code;
-            host.Release(picture);
-        }
     }
 }
 
@@ -187,42 +154,41 @@ TEST(HostPictures, EachApplicationKindLocksInItsOwnKindOnly) {
     }
 }
 
-TEST(HostPictures, LocksAreCountedAndUnmatchedUnlocksAreNotFatal) {
-    Host host;
-    REALpicture picture = host.NewPicture(2, 2, false);
+TEST(HostPictures, LocksAreCountedAndRefusedOnesHeldByOlderHosts) {
     REALpictureDescription description{};
-    ASSERT_TRUE(Lock(picture, &description, REALdescriptionBitmapContext));
-    ASSERT_TRUE(Lock(picture, &description, REALdescriptionBitmapContext));
-    EXPECT_EQ(host.HeldLocks(), 2);
-    EXPECT_NE(host.AuditProblems({picture}), "");
-    Unlock(picture);
-    Unlock(picture);
-    Unlock(picture);
-    EXPECT_EQ(host.HeldLocks(), 0);
-    EXPECT_EQ(host.UnmatchedUnlocks(), 1);
-    host.RefuseLock(picture, REALdescriptionBitmapContext);
-    EXPECT_FALSE(Lock(picture, &description, REALdescriptionBitmapContext));
-    EXPECT_EQ(host.LockCount(picture), 3);
-    EXPECT_EQ(host.UnlockCount(picture), 3);
-    Entry<REALPictureClearCacheFn>("REALPictureClearCache")(picture);
-    EXPECT_EQ(host.ClearCacheCount(picture), 1);
-    EXPECT_EQ(host.AuditProblems({picture}), "");
-    host.Release(picture);
-}
-
-TEST(HostPictures, AnOlderHostHoldsARefusedLockUntilItIsUndone) {
+    {
+        Host host;
+        REALpicture picture = host.NewPicture(2, 2, false);
+        ASSERT_TRUE(Lock(picture, &description, REALdescriptionBitmapContext));
+        ASSERT_TRUE(Lock(picture, &description, REALdescriptionBitmapContext));
+        EXPECT_EQ(host.HeldLocks(), 2);
+        EXPECT_NE(host.AuditProblems({picture}), "");
+        Unlock(picture);
+        Unlock(picture);
+        Unlock(picture);
+        EXPECT_EQ(host.HeldLocks(), 0);
+        EXPECT_EQ(host.UnmatchedUnlocks(), 1);
+        host.RefuseLock(picture, REALdescriptionBitmapContext);
+        EXPECT_FALSE(Lock(picture, &description, REALdescriptionBitmapContext));
+        EXPECT_EQ(host.LockCount(picture), 3);
+        EXPECT_EQ(host.UnlockCount(picture), 3);
+        Entry<REALPictureClearCacheFn>("REALPictureClearCache")(picture);
+        EXPECT_EQ(host.ClearCacheCount(picture), 1);
+        EXPECT_EQ(host.AuditProblems({picture}), "");
+        host.Release(picture);
+    }
+    // An older host holds a refused lock until it is undone.
     HostConfig config;
     config.version = 2011.04;
-    Host host(config);
-    REALpicture picture = host.NewPicture(1, 1, false);
-    host.RefuseLocks(REALdescriptionBitmapContext);
-    REALpictureDescription description{};
+    Host older(config);
+    REALpicture picture = older.NewPicture(1, 1, false);
+    older.RefuseLocks(REALdescriptionBitmapContext);
     EXPECT_FALSE(Lock(picture, &description, REALdescriptionBitmapContext));
-    EXPECT_NE(host.AuditProblems({picture}), "");
+    EXPECT_NE(older.AuditProblems({picture}), "");
     Unlock(picture);
-    EXPECT_EQ(host.UnmatchedUnlocks(), 0);
-    EXPECT_EQ(host.AuditProblems({picture}), "");
-    host.Release(picture);
+    EXPECT_EQ(older.UnmatchedUnlocks(), 0);
+    EXPECT_EQ(older.AuditProblems({picture}), "");
+    older.Release(picture);
 }
 
 TEST(HostPictures, NewPictureChecksItsArgumentsAndFailsOnRequest) {

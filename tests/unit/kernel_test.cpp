@@ -12,40 +12,27 @@ namespace {
 
 double W(int mode, double t) { return FindFilterKernel(mode)->weight(t); }
 
-TEST(FilterKernel, ModeTable) {
+// Radii, the centres, the ends of each support and the residues the
+// floating-point forms leave where the exact ones are zero.
+TEST(FilterKernel, RadiiAndValuesToTheBit) {
     const double radii[] = {1, 0.5, 3, 8, 2, 2, 3};
     for (int mode = 1; mode <= 7; ++mode) {
         ASSERT_NE(FindFilterKernel(mode), nullptr);
         EXPECT_EQ(FindFilterKernel(mode)->mode, mode);
         EXPECT_EQ(FindFilterKernel(mode)->radius, radii[mode - 1]);
+        EXPECT_EQ(W(mode, 0.0), mode == 5 ? 0.8888888888888888 : 1.0) << mode;
     }
     for (int mode : {0, 8, -1, 1 << 30}) EXPECT_EQ(FindFilterKernel(mode), nullptr);
-}
-
-TEST(FilterKernel, ValuesAtTheCentre) {
-    for (int mode : {1, 2, 3, 4, 6, 7}) EXPECT_EQ(W(mode, 0.0), 1.0) << mode;
-    EXPECT_EQ(W(5, 0.0), 0.8888888888888888);
-}
-
-TEST(FilterKernel, BoundsAndResidues) {
-    EXPECT_EQ(W(2, 0.5), 1.0);
-    EXPECT_EQ(W(2, 0.5000001), 0.0);
-    EXPECT_EQ(W(1, 0.5), 0.5);
-    EXPECT_EQ(W(1, 1.0), 0.0);
-    EXPECT_EQ(W(6, 1.0), 0.0);
-    EXPECT_EQ(W(6, 2.0), 0.0);
-    EXPECT_EQ(W(6, 0.5), 0.59375);
-    EXPECT_EQ(W(7, 0.5), 0.5833333333333333);
-    EXPECT_EQ(W(7, 1.0), -2.220446049250313e-16);
-    EXPECT_EQ(W(7, 2.0), -8.881784197001252e-16);
-    EXPECT_EQ(W(7, 3.0), 0.0);
-    EXPECT_EQ(W(7, 3.0000001), 0.0);
-    EXPECT_EQ(W(5, 1.0), 0.05555555555555536);
-    EXPECT_EQ(W(5, 2.0), 0.0);
-    EXPECT_EQ(W(5, 7.5), 0.0);
-    EXPECT_EQ(W(3, 1.0), 3.223762155880876e-17);
-    EXPECT_EQ(W(3, 3.0), 0.0);
-    EXPECT_EQ(W(4, 8.0), 0.0);
+    struct Value {
+        int mode;
+        double t, weight;
+    } const values[] = {
+        {2, 0.5, 1.0},   {2, 0.5000001, 0.0}, {1, 0.5, 0.5},  {1, 1.0, 0.0},   {6, 1.0, 0.0},
+        {6, 2.0, 0.0},   {6, 0.5, 0.59375},   {7, 0.5, 0.5833333333333333},    {7, 1.0, -2.220446049250313e-16},
+        {7, 2.0, -8.881784197001252e-16},     {7, 3.0, 0.0},  {7, 3.0000001, 0.0}, {5, 1.0, 0.05555555555555536},
+        {5, 2.0, 0.0},   {5, 7.5, 0.0},       {3, 1.0, 3.223762155880876e-17}, {3, 3.0, 0.0}, {4, 8.0, 0.0},
+    };
+    for (const Value& v : values) EXPECT_EQ(W(v.mode, v.t), v.weight) << "mode " << v.mode << " at " << v.t;
     for (int t = 1; t < 8; ++t) EXPECT_LT(std::fabs(W(4, t)), 1e-16) << t;
     EXPECT_NE(W(4, 7.0), 0.0);
 }
@@ -58,76 +45,55 @@ struct Table {
     ~Table() { FreeContributions(lists.data(), static_cast<int32_t>(lists.size())); }
     std::vector<std::pair<float, int>> Taps(size_t i) const {
         std::vector<std::pair<float, int>> taps;
-        for (int t = 0; t < lists[i].count; ++t) taps.emplace_back(lists[i].entries[t].weight, lists[i].entries[t].pixel);
+        for (int t = 0; t < lists[i].count; ++t) {
+            taps.emplace_back(lists[i].entries[t].weight, lists[i].entries[t].pixel);
+        }
         return taps;
     }
 };
 using Taps = std::vector<std::pair<float, int>>;
 
-TEST(Contributions, EqualLengthsBoxIsTheIdentity) {
-    Table table(2, 5, 5);
-    for (size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(table.Taps(i), (Taps{{1.0f, int(i)}}));
-        EXPECT_EQ(table.lists[i].weightSum, 1.0f);
-    }
-}
-
-TEST(Contributions, EqualLengthsMitchellSoftens) {
+TEST(Contributions, ListsToTheBit) {
     // The float of W(1) = 0.05555555555555536 prints as 0.05555556, but the
     // literal 0.05555556f is the next float up: spell it exactly.
     const float side = 0x1.c71c72p-5f;
-    Table table(5, 5, 5);
-    EXPECT_EQ(table.Taps(2), (Taps{{side, 1}, {0.8888889f, 2}, {side, 3}}));
-    EXPECT_EQ(table.lists[2].weightSum, 1.0f);
-    EXPECT_EQ(table.Taps(0), (Taps{{0.8888889f, 0}, {side, 1}}));
-    EXPECT_EQ(table.lists[0].weightSum, 0.9444444f);
-    EXPECT_EQ(table.lists[4].weightSum, 0.9444444f);
-}
-
-TEST(Contributions, EqualLengthsKeys6KeepsItsResidues) {
-    Table table(7, 7, 7);
-    const float one = static_cast<float>(-std::ldexp(1.0, -52));
-    const float two = static_cast<float>(-std::ldexp(1.0, -50));
-    EXPECT_EQ(table.Taps(3), (Taps{{two, 1}, {one, 2}, {1.0f, 3}, {one, 4}, {two, 5}}));
-}
-
-TEST(Contributions, ShrinkingTriangle) {
-    Table table(1, 8, 4);
-    EXPECT_EQ(table.Taps(0), (Taps{{0.75f, 0}, {0.75f, 1}, {0.25f, 2}}));
-    EXPECT_EQ(table.lists[0].weightSum, 1.75f);
-    EXPECT_EQ(table.Taps(1), (Taps{{0.25f, 1}, {0.75f, 2}, {0.75f, 3}, {0.25f, 4}}));
-    EXPECT_EQ(table.lists[1].weightSum, 2.0f);
-    EXPECT_EQ(table.Taps(3), (Taps{{0.25f, 5}, {0.75f, 6}, {0.75f, 7}}));
-}
-
-TEST(Contributions, ShrinkingBoxTwoToOne) {
-    Table table(2, 2, 1);
-    EXPECT_EQ(table.Taps(0), (Taps{{1.0f, 0}, {1.0f, 1}}));
-    EXPECT_EQ(table.lists[0].weightSum, 2.0f);
-}
-
-TEST(Contributions, EnlargingTriangleFromOnePixel) {
-    Table table(1, 1, 3);
-    EXPECT_EQ(table.Taps(0), (Taps{{0.6666667f, 0}}));
-    EXPECT_EQ(table.Taps(1), (Taps{{1.0f, 0}}));
-    EXPECT_EQ(table.Taps(2), (Taps{{0.6666667f, 0}}));
-}
-
-TEST(Contributions, EnlargingKeysKeepsNegativeTaps) {
-    Table table(6, 4, 8);
-    EXPECT_EQ(table.Taps(0), (Taps{{0.87890625f, 0}, {-0.10546875f, 1}}));
-    EXPECT_EQ(table.lists[0].weightSum, 0.7734375f);
-}
-
-TEST(Contributions, ShrinkingLanczos3SixToTwo) {
-    Table table(3, 6, 2);
-    for (size_t i = 0; i < 2; ++i) {
-        ASSERT_EQ(table.lists[i].count, 6);
-        EXPECT_EQ(table.lists[i].weightSum, 2.8554957f);
+    const float one = static_cast<float>(-std::ldexp(1.0, -52)), two = static_cast<float>(-std::ldexp(1.0, -50));
+    struct Case {
+        const char* name;
+        int mode, source, destination;
+        size_t index;
+        Taps taps;
+        float weightSum;  // NAN: not checked
+    } const cases[] = {
+        {"equal box", 2, 5, 5, 0, {{1.0f, 0}}, 1.0f},
+        {"equal box", 2, 5, 5, 4, {{1.0f, 4}}, 1.0f},
+        {"equal Mitchell softens", 5, 5, 5, 2, {{side, 1}, {0.8888889f, 2}, {side, 3}}, 1.0f},
+        {"equal Mitchell at the edge", 5, 5, 5, 0, {{0.8888889f, 0}, {side, 1}}, 0.9444444f},
+        {"equal Keys 6 keeps its residues", 7, 7, 7, 3, {{two, 1}, {one, 2}, {1.0f, 3}, {one, 4}, {two, 5}}, NAN},
+        {"shrinking triangle", 1, 8, 4, 0, {{0.75f, 0}, {0.75f, 1}, {0.25f, 2}}, 1.75f},
+        {"shrinking triangle", 1, 8, 4, 1, {{0.25f, 1}, {0.75f, 2}, {0.75f, 3}, {0.25f, 4}}, 2.0f},
+        {"shrinking triangle at the end", 1, 8, 4, 3, {{0.25f, 5}, {0.75f, 6}, {0.75f, 7}}, NAN},
+        {"box two to one", 2, 2, 1, 0, {{1.0f, 0}, {1.0f, 1}}, 2.0f},
+        {"triangle from one pixel", 1, 1, 3, 0, {{0.6666667f, 0}}, NAN},
+        {"triangle from one pixel", 1, 1, 3, 1, {{1.0f, 0}}, NAN},
+        {"enlarging Keys keeps negative taps", 6, 4, 8, 0, {{0.87890625f, 0}, {-0.10546875f, 1}}, 0.7734375f},
+    };
+    for (const Case& c : cases) {
+        const Table table(c.mode, c.source, c.destination);
+        EXPECT_EQ(table.Taps(c.index), c.taps) << c.name << ", list " << c.index;
+        if (!std::isnan(c.weightSum)) {
+            EXPECT_EQ(table.lists[c.index].weightSum, c.weightSum) << c.name << ", list " << c.index;
+        }
     }
-    EXPECT_EQ(table.lists[0].entries[1].weight, 1.0f * table.lists[0].entries[1].weight);
-    EXPECT_GT(table.lists[0].entries[1].weight, table.lists[0].entries[0].weight);
-    EXPECT_GT(table.lists[1].entries[4].weight, table.lists[1].entries[5].weight);
+    const Table mitchell(5, 5, 5);
+    EXPECT_EQ(mitchell.lists[4].weightSum, 0.9444444f);
+    const Table lanczos(3, 6, 2);
+    for (const ContributionList& list : lanczos.lists) {
+        ASSERT_EQ(list.count, 6);
+        EXPECT_EQ(list.weightSum, 2.8554957f);
+    }
+    EXPECT_GT(lanczos.lists[0].entries[1].weight, lanczos.lists[0].entries[0].weight);
+    EXPECT_GT(lanczos.lists[1].entries[4].weight, lanczos.lists[1].entries[5].weight);
 }
 
 TEST(Contributions, CapacityAlwaysLeavesOneEntryToSpare) {

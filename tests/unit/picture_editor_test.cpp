@@ -2,6 +2,10 @@
 // copies between pictures.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
+#include <string>
+
 #include "host/Host.h"
 #include "picture/PictureCopy.h"
 #include "picture/PictureEditor.h"
@@ -13,6 +17,7 @@ namespace {
 using zpxhost::AppKind;
 using zpxhost::Host;
 using zpxhost::HostConfig;
+using zpxhost::HostMethod;
 using zpxhost::RGBA;
 
 HostConfig Console() {
@@ -86,14 +91,6 @@ TEST(PictureEditor, ConsoleViewFollowsTheRowTable) {
     loaded.host.Release(picture);
 }
 
-TEST(PictureEditor, NullPictureOpensNothing) {
-    Loaded loaded;
-    PictureReader reader;
-    EXPECT_FALSE(reader.GetPictureEditor(nullptr, true, false));
-    EXPECT_EQ(reader.picture, nullptr);
-    EXPECT_FALSE(IsDesktop || IsConsole);
-}
-
 TEST(PictureEditor, OpeningAnOpenViewReleasesTheFirstPicture) {
     Loaded loaded;
     REALpicture first = loaded.host.NewPicture(2, 2, false);
@@ -133,72 +130,50 @@ TEST(PictureEditor, UnlockablePlainPictureIsReadThroughAPrivateCopy) {
     loaded.host.Release(picture);
 }
 
-TEST(PictureEditor, NoPrivateCopyForAlphaPicturesOrWritingViews) {
-    Loaded loaded;
-    REALpicture alpha = loaded.host.NewPicture(4, 3, true);
-    REALpicture plain = loaded.host.NewPicture(4, 3, false);
-    loaded.host.RefuseLock(alpha, REALdescriptionBitmapContext);
-    loaded.host.RefuseLock(plain, REALdescriptionBitmapContext);
-    const int created = loaded.host.PictureCreations();
-    PictureReader reader;
-    EXPECT_FALSE(reader.GetPictureEditor(alpha, true, false));
-    EXPECT_FALSE(reader.GetPictureEditor(plain, true, true));
-    EXPECT_FALSE(reader.GetPictureEditor(plain, false, false));
-    EXPECT_EQ(loaded.host.PictureCreations(), created);
-    EXPECT_EQ(loaded.host.AuditProblems({alpha, plain}), "");
-    loaded.host.Release(alpha);
-    loaded.host.Release(plain);
-}
-
-TEST(PictureEditor, PrivateCopyFallsToTheConsoleAttemptWithoutASize) {
-    Loaded loaded;
-    REALpicture picture = loaded.host.NewPicture(4, 3, false);
-    loaded.host.RefuseLock(picture, REALdescriptionBitmapContext);
-    loaded.host.SetMissing("REALGetPropValueInt");
-    PictureReader reader;
-    // The application class told us this is a desktop host: no console attempt.
-    EXPECT_FALSE(reader.GetPictureEditor(picture, true, false));
-    EXPECT_EQ(loaded.host.LockCount(picture), 1);
-    EXPECT_EQ(loaded.host.AuditProblems({picture}), "");
-    loaded.host.Release(picture);
-}
-
-TEST(PictureEditor, AlphaPictureInAnUnpremultipliedContextIsRefused) {
-    HostConfig config;
-    config.alphaLayout = 3;
-    Loaded loaded(config);
-    REALpicture picture = loaded.host.NewPicture(2, 2, true);
-    PictureReader reader;
-    EXPECT_FALSE(reader.GetPictureEditor(picture, true, false));
-    EXPECT_EQ(loaded.host.HeldLocks(), 0);
-    EXPECT_EQ(loaded.host.AuditProblems({picture}), "");
-    loaded.host.Release(picture);
-}
-
-TEST(PictureEditor, OlderHostsHaveAFailedLockUndone) {
-    for (double version : {2011.5, 2012.0}) {
-        Loaded loaded(Version(version));
-        REALpicture picture = loaded.host.NewPicture(2, 2, true);
-        loaded.host.RefuseLock(picture, REALdescriptionBitmapContext);
-        PictureReader reader;
-        EXPECT_FALSE(reader.GetPictureEditor(picture, true, false));
-        EXPECT_EQ(loaded.host.UnlockCount(picture), version < 2012.0 ? 1 : 0) << version;
-        loaded.host.Release(picture);
+// Views that cannot be opened take nothing: no picture is made, no lock or
+// reference kept; the lock requests show which ways were tried.
+TEST(PictureEditor, RefusedViewsLeaveNothingBehind) {
+    HostConfig unpremultiplied;
+    unpremultiplied.alphaLayout = 3;
+    struct Case {
+        const char* name;
+        HostConfig config;
+        bool alpha, refused, allowCopy;
+        const char* missing;  // a host entry the host lacks
+        int locks, unlocks;
+    } const cases[] = {
+        // No private copy stands in for an alpha picture or where copying is not allowed.
+        {"alpha picture", {}, true, true, true, nullptr, 1, 0},
+        {"copy not allowed", {}, false, true, false, nullptr, 1, 0},
+        // The application class told us this is a desktop host: no console attempt.
+        {"copy of unknown size", {}, false, true, true, "REALGetPropValueInt", 1, 0},
+        {"alpha in an unpremultiplied context", unpremultiplied, true, false, true, nullptr, 1, 1},
+        // An older host keeps a refused lock until it is undone; a newer one does not.
+        {"older host", Version(2011.5), true, true, true, nullptr, 1, 1},
+        {"newer host", Version(2012.0), true, true, true, nullptr, 1, 0},
+    };
+    for (const Case& c : cases) {
+        Loaded loaded(c.config);
+        Host& host = loaded.host;
+        REALpicture picture = host.NewPicture(4, 3, c.alpha);
+        host.RefuseLock(picture, REALdescriptionBitmapContext, c.refused);
+        if (c.missing != nullptr) host.SetMissing(c.missing);
+        const int created = host.PictureCreations();
+        {
+            PictureReader reader;
+            EXPECT_FALSE(reader.GetPictureEditor(picture, c.allowCopy, false)) << c.name;
+        }
+        EXPECT_EQ(host.PictureCreations(), created) << c.name;
+        EXPECT_EQ(host.LockCount(picture), c.locks) << c.name;
+        EXPECT_EQ(host.UnlockCount(picture), c.unlocks) << c.name;
+        EXPECT_EQ(host.AuditProblems({picture}), "") << c.name;
+        host.Release(picture);
     }
-}
-
-TEST(PictureEditor, DesktopHostNeverFallsBackToConsoleOnceKnown) {
     Loaded loaded;
-    REALpicture first = loaded.host.NewPicture(2, 2, true);
-    REALpicture second = loaded.host.NewPicture(2, 2, true);
     PictureReader reader;
-    ASSERT_TRUE(reader.GetPictureEditor(first, true, false));
-    loaded.host.RefuseLock(second, REALdescriptionBitmapContext);
-    EXPECT_FALSE(reader.GetPictureEditor(second, true, false));
-    EXPECT_EQ(loaded.host.LockCount(second), 1);
-    reader.ReleasePicture();
-    loaded.host.Release(first);
-    loaded.host.Release(second);
+    EXPECT_FALSE(reader.GetPictureEditor(nullptr, true, false));
+    EXPECT_EQ(reader.picture, nullptr);
+    EXPECT_FALSE(IsDesktop || IsConsole);
 }
 
 TEST(PictureWriter, NewPicturesFollowTheSourceAndTheSizeRules) {
@@ -229,35 +204,25 @@ TEST(PictureWriter, NewPicturesFollowTheSourceAndTheSizeRules) {
     for (REALpicture p : {plain, alpha, made}) loaded.host.Release(p);
 }
 
-TEST(PictureWriter, AlphaResultsNeedTheConstructorOfNewerHosts) {
-    Loaded loaded(Version(2011.03));
-    REALpicture alpha = loaded.host.NewPicture(2, 2, true);
-    PictureReader reader;
-    ASSERT_TRUE(reader.GetPictureEditor(alpha, true, false));
-    PictureWriter writer;
-    EXPECT_FALSE(writer.NewPictureWriter(reader, 4, 4));
-    reader.ReleasePicture();
-    EXPECT_EQ(loaded.host.AuditProblems({alpha}), "");
-    loaded.host.Release(alpha);
-}
-
 TEST(PictureWriter, FailedCreationsLeaveNothingBehind) {
-    Loaded loaded;
-    REALpicture alpha = loaded.host.NewPicture(2, 2, true);
-    PictureReader reader;
-    ASSERT_TRUE(reader.GetPictureEditor(alpha, true, false));
-    PictureWriter writer;
-    loaded.host.SetMethodMissing(zpxhost::HostMethod::PictureConstructor);
-    EXPECT_FALSE(writer.NewPictureWriter(reader, 4, 4));
-    loaded.host.SetMethodMissing(zpxhost::HostMethod::PictureConstructor, false);
-    loaded.host.SetInstantiable("Picture", false);
-    EXPECT_FALSE(writer.NewPictureWriter(reader, 4, 4));
-    loaded.host.SetInstantiable("Picture", true);
-    loaded.host.RefuseLocks(REALdescriptionBitmapContext);
-    EXPECT_FALSE(writer.NewPictureWriter(reader, 4, 4));
-    reader.ReleasePicture();
-    EXPECT_EQ(loaded.host.AuditProblems({alpha}), "");
-    loaded.host.Release(alpha);
+    const std::function<void(Host&)> failures[] = {
+        [](Host& host) { host.SetMethodMissing(HostMethod::PictureConstructor); },
+        [](Host& host) { host.SetInstantiable("Picture", false); },
+        [](Host& host) { host.RefuseLocks(REALdescriptionBitmapContext); },
+        nullptr,  // an older host, without the constructor alpha results need
+    };
+    for (const auto& fail : failures) {
+        Loaded loaded(Version(fail ? 2019.0 : 2011.03));
+        REALpicture alpha = loaded.host.NewPicture(2, 2, true);
+        PictureReader reader;
+        ASSERT_TRUE(reader.GetPictureEditor(alpha, true, false));
+        if (fail) fail(loaded.host);
+        PictureWriter writer;
+        EXPECT_FALSE(writer.NewPictureWriter(reader, 4, 4));
+        reader.ReleasePicture();
+        EXPECT_EQ(loaded.host.AuditProblems({alpha}), "");
+        loaded.host.Release(alpha);
+    }
 }
 
 TEST(OwnCopy, CopiesWholeConsoleBuffersOfEqualSize) {
@@ -287,16 +252,15 @@ TEST(OwnCopy, RefusesWhatItCannotCopy) {
     for (REALpicture p : {source, other, destination}) loaded.host.Release(p);
 }
 
-TEST(GraphicsDrawPicture, NilSourceFallsBackAndDropsTheGraphics) {
-    Loaded loaded;
-    REALpicture destination = loaded.host.NewPicture(4, 4, false);
-    GraphicsDrawPicture(destination, nullptr, 0, 0, 4, 4, 0, 0, 4, 4);
-    EXPECT_EQ(loaded.host.MethodCalls(zpxhost::HostMethod::DrawPicture), 0);
-    EXPECT_EQ(loaded.host.AuditProblems({destination}), "");
-    loaded.host.Release(destination);
-}
-
-TEST(GraphicsDrawPicture, ConsoleHostWithoutDrawingCopiesRows) {
+TEST(GraphicsDrawPicture, NilSourceDropsTheGraphicsAndConsoleHostsWithoutDrawingCopyRows) {
+    {
+        Loaded loaded;
+        REALpicture destination = loaded.host.NewPicture(4, 4, false);
+        GraphicsDrawPicture(destination, nullptr, 0, 0, 4, 4, 0, 0, 4, 4);
+        EXPECT_EQ(loaded.host.MethodCalls(HostMethod::DrawPicture), 0);
+        EXPECT_EQ(loaded.host.AuditProblems({destination}), "");
+        loaded.host.Release(destination);
+    }
     Loaded loaded(Console());
     loaded.host.SetGraphicsMissing();
     REALpicture source = zpxtest::MakePicture(loaded.host, 3, 2, false, zpxtest::TestPattern);

@@ -16,11 +16,9 @@
 
 #include "effects/Blur.h"
 #include "effects/DrawPictureF.h"
-#include "host/Host.h"
-#include "plugin/PluginMain.h"
 #include "resample/Resampler.h"
 #include "scale/Scalers.h"
-#include "tests/support/Pictures.h"
+#include "tests/support/Plugin.h"
 #include "tests/support/TestClock.h"
 
 namespace {
@@ -28,33 +26,34 @@ namespace {
 using zpxhost::Host;
 using zpxhost::RGBA;
 
-enum class Op {
-    DrawPictureF,
-    ScaleZPX,
-    ScaleZPXSmooth,
-    ScaleImageAndMaskZPX,
-    ScaleImageAndMaskZPXSmooth,
-    ScalingZPX,
-    BlurZPX
-};
-
 struct OpRow {
-    Op op;
     const char* name;
+    // A new picture made from the target, or nothing after drawing the target into the destination.
+    std::function<REALpicture(REALpicture target, REALpicture destination, int32_t yield)> run;
     // Hand-overs after the operation (or one of its scalers) released its
     // views: the final yield of the box scaler and of ScalingZPX.
     int unlockedYields;
+    bool sharesTheGlobalRecord;  // the two scalers yield on one record
 };
 
 const OpRow kOps[] = {
-    {Op::DrawPictureF, "DrawPictureF", 0},
-    {Op::ScaleZPX, "ScaleZPX", 1},
-    {Op::ScaleZPXSmooth, "ScaleZPXSmooth", 0},
-    {Op::ScaleImageAndMaskZPX, "ScaleImageAndMaskZPX", 2},  // image, then mask
-    {Op::ScaleImageAndMaskZPXSmooth, "ScaleImageAndMaskZPXSmooth", 0},
-    {Op::ScalingZPX, "ScalingZPX", 1},
-    {Op::BlurZPX, "BlurZPX", 0},
+    {"DrawPictureF",
+     [](REALpicture target, REALpicture destination, int32_t yield) {
+         EXPECT_TRUE(DrawPictureF(destination, target, 0.5, 0.25, 0.9, yield));
+         return REALpicture{nullptr};
+     },
+     0, false},
+    {"ScaleZPX", [](REALpicture t, REALpicture, int32_t y) { return ScalePicture(t, 3, 7, false, y); }, 1, true},
+    {"ScaleZPXSmooth", [](REALpicture t, REALpicture, int32_t y) { return ScalePicture(t, 9, 6, true, y); }, 0, true},
+    {"ScaleImageAndMaskZPX",  // image, then mask
+     [](REALpicture t, REALpicture, int32_t y) { return ScalePictureImageAndMask(t, 3, 7, false, y); }, 2, true},
+    {"ScaleImageAndMaskZPXSmooth",
+     [](REALpicture t, REALpicture, int32_t y) { return ScalePictureImageAndMask(t, 9, 6, true, y); }, 0, true},
+    {"ScalingZPX", [](REALpicture t, REALpicture, int32_t y) { return PictureScalingZPX(t, 3, 6, 3, y); }, 1, false},
+    {"BlurZPX", [](REALpicture t, REALpicture, int32_t y) { return BlurZPX(t, 1.0, y); }, 0, false},
 };
+const OpRow& kDraw = kOps[0];
+const OpRow& kScaleZPX = kOps[1];
 
 // What a call gave: the result's pixels and its mask's, or DrawPictureF's
 // destination after the call.
@@ -73,34 +72,13 @@ struct Held {
     }
 };
 
-REALpicture NewPictureOf(Host& host, Op op, REALpicture target, REALpicture destination, int32_t yield) {
-    switch (op) {
-        case Op::DrawPictureF:
-            EXPECT_TRUE(DrawPictureF(destination, target, 0.5, 0.25, 0.9, yield));
-            return nullptr;
-        case Op::ScaleZPX:
-            return ScalePicture(target, 3, 7, false, yield);
-        case Op::ScaleZPXSmooth:
-            return ScalePicture(target, 9, 6, true, yield);
-        case Op::ScaleImageAndMaskZPX:
-            return ScalePictureImageAndMask(target, 3, 7, false, yield);
-        case Op::ScaleImageAndMaskZPXSmooth:
-            return ScalePictureImageAndMask(target, 9, 6, true, yield);
-        case Op::ScalingZPX:
-            return PictureScalingZPX(target, 3, 6, 3, yield);
-        case Op::BlurZPX:
-            return BlurZPX(target, 1.0, yield);
-    }
-    return nullptr;
-}
-
 // Runs op on target (reading it) with the given yield interval. DrawPictureF
 // draws target into a new picture of its own.
-Outcome Call(Host& host, Op op, REALpicture target, int32_t yield) {
+Outcome Call(Host& host, const OpRow& op, REALpicture target, int32_t yield) {
     Held destination{host,
                      zpxtest::MakePicture(host, 6, 5, false, [](int x, int y) { return zpxtest::TestPattern(y, x); })};
-    Held created{host, NewPictureOf(host, op, target, destination.picture, yield)};
-    const REALpicture result = op == Op::DrawPictureF ? destination.picture : created.picture;
+    Held created{host, op.run(target, destination.picture, yield)};
+    const REALpicture result = &op == &kDraw ? destination.picture : created.picture;
     Outcome outcome;
     if (result == nullptr) return outcome;
     outcome.pixels = zpxtest::StoredPixels(host, result);
@@ -111,12 +89,7 @@ Outcome Call(Host& host, Op op, REALpicture target, int32_t yield) {
 REALpicture MaskedPicture(Host& host, int width, int height, int shift) {
     REALpicture picture = zpxtest::MakePicture(host, width, height, false,
                                                [shift](int x, int y) { return zpxtest::TestPattern(x + shift, y); });
-    REALpicture mask = zpxtest::MakePicture(host, width, height, false, [](int x, int y) {
-        const auto level = static_cast<uint8_t>((x * 89 + y * 53) % 256);
-        return RGBA{level, level, level, 255};
-    });
-    host.AttachMask(picture, mask);
-    host.Release(mask);
+    zpxtest::AttachMask(host, picture, [](int x, int y) { return (x * 89 + y * 53) % 256; });
     return picture;
 }
 
@@ -154,36 +127,36 @@ struct Reentry {
     }
 };
 
-class Reentrancy : public ::testing::TestWithParam<zpxtest::HostSetup> {
+class Reentrancy : public zpxtest::PluginLayoutTest {
 protected:
     void SetUp() override {
         zpxtest::MakeEveryYieldPointHandOver();
-        host.LoadEntry(REALPluginMain);
+        zpxtest::PluginLayoutTest::SetUp();
         source = MaskedPicture(host, 5, 4, 0);
         other = MaskedPicture(host, 4, 3, 9);
     }
     void TearDown() override {
+        zpxtest::PluginLayoutTest::TearDown();
         host.SetYieldHook(nullptr);
         EXPECT_EQ(host.AuditProblems({source, other}), "");
         host.Release(source);
         host.Release(other);
     }
     // Undisturbed: the outcome and the locks held at each hand-over.
-    std::pair<Outcome, std::vector<int>> Undisturbed(Op op) {
+    std::pair<Outcome, std::vector<int>> Undisturbed(const OpRow& op) {
         Reentry quiet{host, [] {}};
         quiet.Install();
         Outcome outcome = Call(host, op, source, kYield);
         host.SetYieldHook(nullptr);
         return {outcome, quiet.locksAtHandOver};
     }
-    Host host{GetParam().config};
     REALpicture source = nullptr;
     REALpicture other = nullptr;
 };
 
 TEST_P(Reentrancy, EveryMethodInsideEveryMethodOnTheSameAndAnotherPicture) {
     for (const OpRow& outer : kOps) {
-        const auto [expected, expectedLocks] = Undisturbed(outer.op);
+        const auto [expected, expectedLocks] = Undisturbed(outer);
         ASSERT_FALSE(expected.pixels.empty()) << outer.name;
         // The views stay locked at every hand-over but those after a scaler's end.
         EXPECT_EQ(std::count(expectedLocks.begin(), expectedLocks.end(), 0), outer.unlockedYields) << outer.name;
@@ -191,13 +164,13 @@ TEST_P(Reentrancy, EveryMethodInsideEveryMethodOnTheSameAndAnotherPicture) {
             for (REALpicture target : {source, other}) {
                 const std::string what = std::string(inner.name) + " on " +
                                          (target == source ? "the same" : "another") + " picture inside " + outer.name;
-                const Outcome innerExpected = Call(host, inner.op, target, 0);
+                const Outcome innerExpected = Call(host, inner, target, 0);
                 int innerMismatches = 0;
                 Reentry reentry{host, [&] {
-                                    if (!(Call(host, inner.op, target, kYield) == innerExpected)) ++innerMismatches;
+                                    if (!(Call(host, inner, target, kYield) == innerExpected)) ++innerMismatches;
                                 }};
                 reentry.Install();
-                const Outcome got = Call(host, outer.op, source, kYield);
+                const Outcome got = Call(host, outer, source, kYield);
                 host.SetYieldHook(nullptr);
                 EXPECT_TRUE(got == expected) << what << ": the interrupted call's pixels changed";
                 EXPECT_EQ(reentry.locksAtHandOver, expectedLocks) << what;
@@ -213,15 +186,15 @@ TEST_P(Reentrancy, EveryMethodInsideEveryMethodOnTheSameAndAnotherPicture) {
 // own undisturbed result.
 TEST_P(Reentrancy, ThreeLevelsDeepOnTheSamePicture) {
     for (const OpRow& row : kOps) {
-        const Outcome expected = Call(host, row.op, source, 0);
+        const Outcome expected = Call(host, row, source, 0);
         int mismatches = 0;
         Reentry reentry{host,
                         [&] {
-                            if (!(Call(host, row.op, source, kYield) == expected)) ++mismatches;
+                            if (!(Call(host, row, source, kYield) == expected)) ++mismatches;
                         },
                         3};
         reentry.Install();
-        EXPECT_TRUE(Call(host, row.op, source, kYield) == expected) << row.name;
+        EXPECT_TRUE(Call(host, row, source, kYield) == expected) << row.name;
         host.SetYieldHook(nullptr);
         EXPECT_EQ(mismatches, 0) << row.name;
         EXPECT_EQ(host.AuditProblems({source, other}), "") << row.name;
@@ -240,12 +213,12 @@ TEST_P(Reentrancy, AnExceptionInsideAReenteredCallUnwindsBoth) {
                 // The outer call's first hand-over starts the inner call; its
                 // first hand-over throws.
                 if (++handOvers == 1) {
-                    Call(host, inner.op, source, kYield);
+                    Call(host, inner, source, kYield);
                 } else if (handOvers == 2) {
                     throw HostCodeFailure();
                 }
             });
-            EXPECT_THROW(Call(host, outer.op, source, kYield), HostCodeFailure) << inner.name << " in " << outer.name;
+            EXPECT_THROW(Call(host, outer, source, kYield), HostCodeFailure) << inner.name << " in " << outer.name;
             host.SetYieldHook(nullptr);
             EXPECT_EQ(host.AuditProblems({source, other}), "") << inner.name << " in " << outer.name;
         }
@@ -258,22 +231,16 @@ TEST_P(Reentrancy, AnExceptionInsideAReenteredCallUnwindsBoth) {
 // own keep their interval. The pixels are the same either way.
 TEST_P(Reentrancy, TheSharedYieldRecordTakesTheInnerInterval) {
     for (const OpRow& outer : kOps) {
-        const auto [expected, expectedLocks] = Undisturbed(outer.op);
+        const auto [expected, expectedLocks] = Undisturbed(outer);
         const int before = host.Yields();
-        Reentry reentry{host, [&] { Call(host, Op::ScaleZPX, other, 0); }};
+        Reentry reentry{host, [&] { Call(host, kScaleZPX, other, 0); }};
         reentry.Install();
-        EXPECT_TRUE(Call(host, outer.op, source, kYield) == expected) << outer.name;
+        EXPECT_TRUE(Call(host, outer, source, kYield) == expected) << outer.name;
         host.SetYieldHook(nullptr);
-        const bool shared = outer.op != Op::DrawPictureF && outer.op != Op::ScalingZPX && outer.op != Op::BlurZPX;
-        EXPECT_EQ(host.Yields() - before, shared ? 1 : int(expectedLocks.size())) << outer.name;
+        EXPECT_EQ(host.Yields() - before, outer.sharesTheGlobalRecord ? 1 : int(expectedLocks.size())) << outer.name;
     }
 }
 
-std::vector<zpxtest::HostSetup> DesktopAndConsole() {
-    std::vector<zpxtest::HostSetup> setups = zpxtest::EveryLayout();
-    return {setups.front(), setups[6]};
-}
-
-INSTANTIATE_TEST_SUITE_P(Hosts, Reentrancy, ::testing::ValuesIn(DesktopAndConsole()), zpxtest::SetupName);
+INSTANTIATE_TEST_SUITE_P(Hosts, Reentrancy, ::testing::ValuesIn(zpxtest::DesktopAndConsole()), zpxtest::SetupName);
 
 }  // namespace

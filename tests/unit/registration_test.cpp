@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "host/Host.h"
 #include "plugin/HostCallbacks.h"
@@ -152,22 +153,6 @@ TEST(Registration, MissingRegistrationEntriesRegisterNothing) {
     }
 }
 
-TEST(Registration, TheLibrarysOwnTableInBothForms) {
-    for (double version : {2012.5, 2019.0}) {
-        Host host(WithVersion(version));
-        host.LoadEntry(REALPluginMain);
-        const Registration& registered = host.Registered();
-        const bool module = version >= 2013.0;
-        ASSERT_EQ(registered.form, module ? Registration::Module : Registration::ClassExtension);
-        ASSERT_EQ(registered.rows.size(), pictureMethodCount);
-        for (const Registration::Row& row : registered.rows) {
-            EXPECT_EQ(row.flags, module ? 0x14u : 4u);
-            const char* clause = module ? "ZPX(extends ref as Picture, " : "ZPX(";
-            EXPECT_NE(row.declaration.find(clause), std::string::npos) << row.declaration;
-        }
-    }
-}
-
 TEST(HostEntries, AnAnsweredEntryIsAskedOnceAndAMissingOneAgain) {
     Host host;
     FiveMethodClass picture;
@@ -210,31 +195,29 @@ TEST(HostEntries, MissingEntriesReportFailureWithoutEffect) {
 }
 
 TEST(AddClassParameter, PutsTheClauseWhereTheDeclarationAllows) {
-    auto added = [](const char* declaration) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Name as integer", "Name(extends ref as Picture) as integer"},
+        {"Scale(w as integer)", "Scale(extends ref as Picture, w as integer)"},
+        {"Refresh", "Refresh(extends ref as Picture)"},
+        {"", "(extends ref as Picture)"},
+        // An empty parameter list keeps the comma the rewrite puts after "(".
+        {"Clear()", "Clear(extends ref as Picture, )"},
+    };
+    for (auto [declaration, expected] : cases) {
         char* text = AddClassParameter(declaration, "Picture");
-        std::string result = text;
+        EXPECT_STREQ(text, expected);
         free(text);
-        return result;
+    }
+    const std::pair<const char*, const char*> setters[] = {
+        {"Size(extends ref as Picture) as integer", "Size(extends ref as Picture, assigns value as integer)"},
+        {"Size as integer", "Size(assigns value as integer)"},
+        {"Size", nullptr},
     };
-    EXPECT_EQ(added("Name as integer"), "Name(extends ref as Picture) as integer");
-    EXPECT_EQ(added("Scale(w as integer)"), "Scale(extends ref as Picture, w as integer)");
-    EXPECT_EQ(added("Refresh"), "Refresh(extends ref as Picture)");
-    EXPECT_EQ(added(""), "(extends ref as Picture)");
-    // An empty parameter list keeps the comma the rewrite puts after "(".
-    EXPECT_EQ(added("Clear()"), "Clear(extends ref as Picture, )");
-}
-
-TEST(AddClassParameter, SetterRewriteAddsTheAssignedValue) {
-    auto setter = [](const char* declaration) -> std::string {
+    for (auto [declaration, expected] : setters) {
         char* text = RewriteSetterDeclaration(declaration);
-        if (text == nullptr) return "<null>";
-        std::string result = text;
+        EXPECT_STREQ(text, expected);
         free(text);
-        return result;
-    };
-    EXPECT_EQ(setter("Size(extends ref as Picture) as integer"), "Size(extends ref as Picture, assigns value as integer)");
-    EXPECT_EQ(setter("Size as integer"), "Size(assigns value as integer)");
-    EXPECT_EQ(setter("Size"), "<null>");
+    }
 }
 
 TEST(AddClassParameter, OverlongDeclarationsAreCutNeverOverrun) {
@@ -254,44 +237,33 @@ TEST(AddClassParameter, OverlongDeclarationsAreCutNeverOverrun) {
     }
 }
 
-TEST(FixProperties, KeepsTheFirstTenWordsOfEachRow) {
-    EXPECT_EQ(FixProperties(nullptr, 3), nullptr);
-    REALproperty rows[2] = {};
-    EXPECT_EQ(FixProperties(rows, 0), nullptr);
-    rows[0].name = "Level";
-    rows[0].mFlags = 7;
-    rows[1].defaultValue = 42;
-    rows[1].reserved1 = 99;
-    REALpropertyV9* fixed = FixProperties(rows, 2);
-    ASSERT_NE(fixed, nullptr);
-    EXPECT_STREQ(fixed[0].name, "Level");
-    EXPECT_EQ(fixed[0].mFlags, 7u);
-    EXPECT_EQ(fixed[1].defaultValue, 42u);
-    free(fixed);
-}
-
 TEST(Registration, OlderLayoutCarriesShortenedPropertyRows) {
     Host host(WithVersion(2011.0));
     REALmethodDefinition rows[1] = {{reinterpret_cast<void*>(FakeMethod), nullptr, "Go", REALdefaultMethodFlags, 0, 0}};
-    REALproperty properties[1] = {};
+    REALproperty properties[2] = {};
     properties[0].name = "Level";
     properties[0].declaration = "Level as integer";
     properties[0].mFlags = REALflagBit19;
+    properties[1].name = "Second";  // read at the shorter row's stride
+    properties[1].reserved1 = 99;
     REALclassDefinition record{};
     record.name = "Picture";
     record.methods = rows;
     record.methodCount = 1;
     record.properties = properties;
-    record.propertyCount = 1;
+    record.propertyCount = 2;
     PluginMainWith(Host::Resolve, &record);
     const Registration& registered = host.Registered();
     ASSERT_EQ(registered.recordVersion, 9u);
-    ASSERT_EQ(registered.properties.size(), 1u);
+    ASSERT_EQ(registered.properties.size(), 2u);
     EXPECT_EQ(registered.properties[0].name, "Level");
     EXPECT_EQ(registered.properties[0].flags, REALflagShared);
+    EXPECT_EQ(registered.properties[1].name, "Second");
     ASSERT_EQ(registered.words.size(), 25u);
     EXPECT_EQ(registered.words[16], 0u);
     EXPECT_EQ(registered.words[17], 0u);
+    EXPECT_EQ(FixProperties(nullptr, 3), nullptr);
+    EXPECT_EQ(FixProperties(properties, 0), nullptr);
 }
 
 }  // namespace

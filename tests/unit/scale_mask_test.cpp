@@ -4,15 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <stdexcept>
+#include <string>
 #include <vector>
 
-#include "host/Host.h"
-#include "plugin/PluginMain.h"
 #include "scale/Scalers.h"
-#include "tests/support/AllocationFaults.h"
-#include "tests/support/Pictures.h"
-#include "tests/support/TestClock.h"
+#include "tests/support/Plugin.h"
 
 namespace {
 
@@ -25,9 +21,7 @@ using Rows = std::vector<std::vector<int>>;
 // Grey 10, 20 / 30, 40 with a mask black on the left and white on the right.
 REALpicture MaskedPicture(Host& host) {
     REALpicture picture = zpxtest::MakeGrey(host, {{10, 20}, {30, 40}});
-    REALpicture mask = zpxtest::MakeGrey(host, {{0, 255}, {0, 255}});
-    host.AttachMask(picture, mask);
-    host.Release(mask);
+    zpxtest::AttachMask(host, picture, [](int x, int) { return 255 * x; });
     return picture;
 }
 
@@ -44,19 +38,18 @@ Rows MaskRows(const Host& host, REALpicture picture) {
     return RedRows(host, host.MaskOf(picture));
 }
 
-class ScaleMask : public ::testing::Test {
+class ScaleMask : public zpxtest::PluginTest {
 protected:
     void SetUp() override {
-        host.LoadEntry(REALPluginMain);
+        zpxtest::PluginTest::SetUp();
         masked = MaskedPicture(host);
         alpha = HalfTransparent(host);
     }
     void TearDown() override {
-        zpxtest::ResetAllocationFaults();
+        zpxtest::PluginTest::TearDown();
         host.Release(masked);
         host.Release(alpha);
     }
-    Host host;
     REALpicture masked = nullptr;
     REALpicture alpha = nullptr;
 };
@@ -85,20 +78,6 @@ TEST_F(ScaleMask, SameSizeIsTheReceiverAndUnmaskedPicturesScaleAsScaleZPX) {
     }
     EXPECT_EQ(host.AuditProblems({masked, alpha, plain}), "");
     host.Release(plain);
-}
-
-// Smooth scaling costs 3 + 4 x height yield points, box scaling height + 1;
-// the image and its mask count on the same record.
-TEST_F(ScaleMask, ImageAndMaskYieldOnOneRecord) {
-    zpxtest::MakeEveryYieldPointHandOver();
-    for (REALpicture source : {masked, alpha}) {
-        const int before = host.Yields();
-        host.Release(ScalePictureImageAndMask(source, 3, 5, true, 1));
-        EXPECT_EQ(host.Yields() - before, 2 * (3 + 4 * 5));
-        host.Release(ScalePictureImageAndMask(source, 3, 5, false, -1));
-        host.Release(ScalePictureImageAndMask(source, 3, 5, false, 0));
-        EXPECT_EQ(host.Yields() - before, 2 * (3 + 4 * 5) + 2 * (5 + 1));
-    }
 }
 
 // Each failure in turn on the smooth alpha path, each in a fresh host.
@@ -144,41 +123,12 @@ TEST(ScaleMaskFailures, EveryFailureLeavesTheResultAndNothingElse) {
     }
 }
 
-TEST_F(ScaleMask, AnExceptionFromHostCodeReleasesEverything) {
-    zpxtest::MakeEveryYieldPointHandOver();
-    for (int throwAt = 1; throwAt <= 2 * (3 + 4 * 3); ++throwAt) {
-        int yields = 0;
-        host.SetYieldHook([&] {
-            if (++yields == throwAt) throw std::runtime_error("host code failed");
-        });
-        EXPECT_THROW(ScalePictureImageAndMask(alpha, 3, 3, true, 1), std::runtime_error);
-        EXPECT_EQ(host.AuditProblems({masked, alpha}), "") << "thrown at yield " << throwAt;
-    }
-    host.SetYieldHook(nullptr);
-    // DrawPicture runs twice: into the plain copy, then into the result's mask.
-    const std::pair<HostMethod, int> throwers[] = {{HostMethod::DrawPicture, 1},
-                                                   {HostMethod::DrawPicture, 2},
-                                                   {HostMethod::CopyMask, 1},
-                                                   {HostMethod::SetMask, 1}};
-    for (auto [method, call] : throwers) {
-        int calls = 0;
-        host.SetMethodHook(method, [&calls, throwAt = call] {
-            if (++calls == throwAt) throw std::runtime_error("host method failed");
-        });
-        EXPECT_THROW(ScalePictureImageAndMask(alpha, 3, 3, true, 0), std::runtime_error);
-        EXPECT_EQ(host.AuditProblems({masked, alpha}), "") << "method " << int(method) << " call " << call;
-        host.SetMethodHook(method, nullptr);
-    }
-}
-
-class ScaleMaskLayouts : public ::testing::TestWithParam<zpxtest::HostSetup> {};
+class ScaleMaskLayouts : public zpxtest::PluginLayoutTest {};
 
 // The mask is scaled like an image: interpolated at 4 x 4, box-averaged at
 // 1 x 1. An alpha picture comes back plain, drawn by the host, with its
 // transparency as that mask.
 TEST_P(ScaleMaskLayouts, TheMaskFollowsTheImage) {
-    Host host(GetParam().config);
-    host.LoadEntry(REALPluginMain);
     REALpicture masked = MaskedPicture(host);
     REALpicture alpha = HalfTransparent(host);
     for (REALpicture source : {masked, alpha}) {

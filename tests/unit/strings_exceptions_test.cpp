@@ -1,56 +1,46 @@
 // Host strings and exceptions raised by the library.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
-#include "host/Host.h"
 #include "plugin/HostCallbacks.h"
 #include "plugin/HostStrings.h"
-#include "plugin/PluginMain.h"
+#include "tests/support/Plugin.h"
 
 namespace {
 
-using zpxhost::Host;
+class StringsAndExceptions : public zpxtest::PluginTest {};
 
-class StringsAndExceptions : public ::testing::Test {
-protected:
-    void SetUp() override { host.LoadEntry(REALPluginMain); }
-    Host host;
-};
-
-TEST_F(StringsAndExceptions, RaisesTheNamedClassWithMessageAndNumber) {
-    RaiseException("NilObjectException", "picture is nil", REALencodingASCII, 0);
-    ASSERT_EQ(host.Raised().size(), 1u);
-    EXPECT_EQ(host.Raised()[0].className, "NilObjectException");
-    EXPECT_EQ(host.Raised()[0].message, std::optional<std::string>("picture is nil"));
-    EXPECT_EQ(host.Raised()[0].errorNumber, 0);
-    EXPECT_EQ(host.AuditProblems({}), "");
-}
-
-TEST_F(StringsAndExceptions, FallsBackToRuntimeException) {
-    host.SetInstantiable("NilObjectException", false);
-    RaiseException("NilObjectException", "source is nil", REALencodingASCII, 0);
-    ASSERT_EQ(host.Raised().size(), 1u);
-    EXPECT_EQ(host.Raised()[0].className, "RuntimeException");
-    EXPECT_EQ(host.Raised()[0].message, std::optional<std::string>("source is nil"));
-    EXPECT_EQ(host.AuditProblems({}), "");
-}
-
-TEST_F(StringsAndExceptions, RaisesNothingWhenNoExceptionCanBeMade) {
-    host.SetInstantiable("NilObjectException", false);
-    host.SetInstantiable("RuntimeException", false);
-    RaiseException("NilObjectException", "source is nil", REALencodingASCII, 0);
-    EXPECT_TRUE(host.Raised().empty());
-    EXPECT_EQ(host.AuditProblems({}), "");
-}
-
-TEST_F(StringsAndExceptions, EmptyOrNullMessagesBuildNoString) {
-    RaiseException("NilObjectException", "", REALencodingASCII, 0);
-    RaiseException("NilObjectException", nullptr, REALencodingASCII, 0);
-    ASSERT_EQ(host.Raised().size(), 2u);
-    EXPECT_FALSE(host.Raised()[0].message.has_value());
-    EXPECT_FALSE(host.Raised()[1].message.has_value());
-    EXPECT_EQ(host.AuditProblems({}), "");
+// The named class, else RuntimeException, else nothing; no string for an
+// empty or missing message.
+TEST_F(StringsAndExceptions, RaisesWhatItCan) {
+    using Message = std::optional<std::string>;
+    struct Case {
+        const char* message;
+        bool named, runtime;  // which classes the host can make
+        const char* raised;   // nullptr: nothing raised
+        Message expected;
+    } const cases[] = {
+        {"picture is nil", true, true, "NilObjectException", Message("picture is nil")},
+        {"source is nil", false, true, "RuntimeException", Message("source is nil")},
+        {"source is nil", false, false, nullptr, std::nullopt},
+        {"", true, true, "NilObjectException", std::nullopt},
+        {nullptr, true, true, "NilObjectException", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        host.ClearRaised();
+        host.SetInstantiable("NilObjectException", c.named);
+        host.SetInstantiable("RuntimeException", c.runtime);
+        RaiseException("NilObjectException", c.message, REALencodingASCII, 0);
+        ASSERT_EQ(host.Raised().size(), c.raised ? 1u : 0u) << (c.message ? c.message : "no message");
+        if (c.raised != nullptr) {
+            EXPECT_EQ(host.Raised()[0].className, c.raised);
+            EXPECT_EQ(host.Raised()[0].message, c.expected);
+            EXPECT_EQ(host.Raised()[0].errorNumber, 0);
+        }
+        EXPECT_EQ(host.AuditProblems({}), "");
+    }
 }
 
 TEST_F(StringsAndExceptions, BuilderRefusesNullBytesAndLengthsOutOfRange) {

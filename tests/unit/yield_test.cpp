@@ -1,34 +1,30 @@
-// Cooperative yielding with a clock the test drives.
+// Cooperative yielding with a clock the test drives: the record itself, and
+// how many yield points each method passes.
 #include <gtest/gtest.h>
 
-#include "host/Host.h"
-#include "plugin/PluginMain.h"
+#include <functional>
+#include <string>
+
+#include "effects/Blur.h"
+#include "effects/DrawPictureF.h"
 #include "plugin/Yield.h"
+#include "resample/Resampler.h"
+#include "scale/Scalers.h"
+#include "tests/support/Plugin.h"
 #include "tests/support/TestClock.h"
 
 namespace {
 
 using zpxhost::Host;
 
-class YieldTest : public ::testing::Test {
+class YieldTest : public zpxtest::PluginTest {
 protected:
     void SetUp() override {
-        host.LoadEntry(REALPluginMain);
+        zpxtest::PluginTest::SetUp();
         zpxtest::SetTicks(1000);
         zpxtest::SetMilliseconds(500000);
     }
-    Host host;
 };
-
-TEST_F(YieldTest, IntervalZeroNeverHandsOver) {
-    YieldData record;
-    record.Start(0);
-    for (int i = 0; i < 10; ++i) {
-        record.YieldPoint();
-        zpxtest::AdvanceTicks(100);
-    }
-    EXPECT_EQ(host.Yields(), 0);
-}
 
 TEST_F(YieldTest, TicksHandOverOnceTheIntervalHasPassed) {
     YieldData record;
@@ -61,14 +57,6 @@ TEST_F(YieldTest, MillisecondsHandOverAtMostOncePerInterval) {
     EXPECT_EQ(host.Yields(), 10);
 }
 
-TEST_F(YieldTest, FirstYieldPointWaitsWhenTheClockIsBelowTheInterval) {
-    zpxtest::SetTicks(5);
-    YieldData record;
-    record.Start(60);
-    record.YieldPoint();
-    EXPECT_EQ(host.Yields(), 0);
-}
-
 TEST_F(YieldTest, TheClockIsReadAgainAfterTheHandOver) {
     YieldData record;
     record.Start(-100);
@@ -94,13 +82,79 @@ TEST_F(YieldTest, TickDifferencesWrapAroundIn32Bits) {
     EXPECT_EQ(host.Yields(), 1);
 }
 
-TEST_F(YieldTest, AMissingHostEntryOnlySkipsTheHandOver) {
-    host.SetMissing("REALYieldToRB");
-    YieldData record;
-    record.Start(1);
-    record.YieldPoint();
+// Interval 0 never hands over; the first yield point waits while the clock
+// is below the interval; without the host's entry only the hand-over is skipped.
+TEST_F(YieldTest, WhenNothingHandsOver) {
+    YieldData never;
+    never.Start(0);
+    for (int i = 0; i < 10; ++i) {
+        never.YieldPoint();
+        zpxtest::AdvanceTicks(100);
+    }
+    zpxtest::SetTicks(5);
+    YieldData early;
+    early.Start(60);
+    early.YieldPoint();
     EXPECT_EQ(host.Yields(), 0);
-    EXPECT_EQ(record.lastTime, 1000);
+
+    zpxtest::SetTicks(1000);
+    host.SetMissing("REALYieldToRB");
+    YieldData missing;
+    missing.Start(1);
+    missing.YieldPoint();
+    EXPECT_EQ(host.Yields(), 0);
+    EXPECT_EQ(missing.lastTime, 1000);
+}
+
+// With every yield point handing over, the hand-overs count the yield points
+// a call passes: none for interval 0, the same for any other.
+TEST_F(YieldTest, EachMethodPassesItsYieldPoints) {
+    zpxtest::MakeEveryYieldPointHandOver();
+    REALpicture grey = zpxtest::MakePicture(host, 3, 2, false, zpxtest::TestPattern);
+    REALpicture alpha = zpxtest::MakePicture(host, 2, 2, true, zpxtest::TestPattern);
+    REALpicture masked = zpxtest::MakePicture(host, 2, 2, false, zpxtest::TestPattern);
+    zpxtest::AttachMask(host, masked, [](int x, int y) { return 90 * x + 9 * y; });
+    REALpicture large = zpxtest::MakePicture(host, 9, 6, false, zpxtest::TestPattern);
+    REALpicture tall = zpxtest::MakePicture(host, 4, 6, false, zpxtest::TestPattern);
+    REALpicture destination = zpxtest::MakePicture(host, 3, 3, false, zpxtest::TestPattern);
+    auto drop = [&](REALpicture result) {
+        if (result != nullptr) host.Release(result);
+    };
+    struct Case {
+        std::string name;
+        std::function<void(int32_t)> call;
+        std::vector<std::pair<int32_t, int>> yields;  // interval, yield points passed
+    } const cases[] = {
+        // The box scaler: once per row and once at the end, even on failure.
+        {"ScaleZPX", [&](int32_t i) { drop(ScalePicture(grey, 4, 7, false, i)); }, {{1, 7 + 1}, {0, 0}}},
+        {"ScaleZPX of nil", [&](int32_t i) { drop(ScalePicture(nullptr, 4, 7, false, i)); }, {{-5, 1}}},
+        // The smooth scaler: three before the rows, then four per row.
+        {"ScaleZPX smooth", [&](int32_t i) { drop(ScalePicture(alpha, 3, 5, true, i)); }, {{1, 3 + 4 * 5}, {0, 0}}},
+        // The image and its mask count on the same record.
+        {"ScaleImageAndMaskZPX smooth with a mask",
+         [&](int32_t i) { drop(ScalePictureImageAndMask(masked, 3, 5, true, i)); }, {{1, 2 * (3 + 4 * 5)}}},
+        {"ScaleImageAndMaskZPX smooth with alpha",
+         [&](int32_t i) { drop(ScalePictureImageAndMask(alpha, 3, 5, true, i)); }, {{1, 2 * (3 + 4 * 5)}}},
+        {"ScaleImageAndMaskZPX", [&](int32_t i) { drop(ScalePictureImageAndMask(alpha, 3, 5, false, i)); },
+         {{-1, 2 * (5 + 1)}, {0, 0}}},
+        // Seven yield points and one per result row.
+        {"ScalingZPX", [&](int32_t i) { drop(PictureScalingZPX(large, 3, 4, 5, i)); }, {{-10, 7 + 5}, {0, 0}}},
+        // After the table, each row of both passes, and at the end.
+        {"BlurZPX", [&](int32_t i) { drop(BlurZPX(tall, 1.0, i)); }, {{1, 2 * 6 + 2}, {-3, 2 * 6 + 2}, {0, 0}}},
+        {"BlurZPX giving the receiver", [&](int32_t i) { drop(BlurZPX(tall, 0.5, i)); }, {{1, 0}}},
+        // Before the rows, after each and at the end.
+        {"DrawPictureFZPX", [&](int32_t i) { DrawPictureF(destination, masked, 0.5, 0.5, 1.0, i); },
+         {{-2, 3 + 2}, {0, 0}}},
+    };
+    for (const Case& c : cases) {
+        for (auto [interval, expected] : c.yields) {
+            const int before = host.Yields();
+            c.call(interval);
+            EXPECT_EQ(host.Yields() - before, expected) << c.name << ", interval " << interval;
+        }
+    }
+    EXPECT_EQ(host.AuditProblems({grey, alpha, masked, large, tall, destination}), "");
+    for (REALpicture picture : {grey, alpha, masked, large, tall, destination}) host.Release(picture);
 }
 
 }  // namespace
