@@ -240,10 +240,17 @@ char* AddClassParameter(const char* declaration, const char* className) {
         size_t copied = CopyPrefix(buffer, declaration, split, formattedLimit);
         size_t room = formattedLimit - copied;
         if (room > 0) {
+            const char* parameters = declaration + split + 1;
+            const char* afterBlanks = parameters + strspn(parameters, " ");
             if (declaration[split] == ' ') {
                 snprintf(buffer + copied, room, "(extends ref as %s)%s", className, declaration + split);
+            } else if (*afterBlanks == ')') {
+                // An empty parameter list takes the clause alone: a comma
+                // before the closing parenthesis would leave a declaration
+                // that no host parses.
+                snprintf(buffer + copied, room, "(extends ref as %s%s", className, afterBlanks);
             } else {
-                snprintf(buffer + copied, room, "(extends ref as %s, %s", className, declaration + split + 1);
+                snprintf(buffer + copied, room, "(extends ref as %s, %s", className, parameters);
             }
         }
     } else {

@@ -200,8 +200,9 @@ TEST(AddClassParameter, PutsTheClauseWhereTheDeclarationAllows) {
         {"Scale(w as integer)", "Scale(extends ref as Picture, w as integer)"},
         {"Refresh", "Refresh(extends ref as Picture)"},
         {"", "(extends ref as Picture)"},
-        // An empty parameter list keeps the comma the rewrite puts after "(".
-        {"Clear()", "Clear(extends ref as Picture, )"},
+        // An empty parameter list takes the clause alone, which a host parses.
+        {"Clear()", "Clear(extends ref as Picture)"},
+        {"Clear( ) as boolean", "Clear(extends ref as Picture) as boolean"},
     };
     for (auto [declaration, expected] : cases) {
         char* text = AddClassParameter(declaration, "Picture");
