@@ -75,10 +75,7 @@ void AddResampleCommand(CLI::App& app, CommandContext& context) {
         ->type_name("M")
         ->required()
         ->check(CLI::Validator([](std::string& text) { return ModeProblem(text); }, ""));
-    command->add_option("--size", arguments->size, "size of the result, e.g. --size 320x240")
-        ->type_name("WxH")
-        ->required()
-        ->check(PictureSizeValidator());
+    AddSizeOption(command, arguments->size);
     AddCallOptions(command, arguments->call);
     command->footer(
         "Examples:\n"

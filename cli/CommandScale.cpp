@@ -25,12 +25,8 @@ void AddScaleCommand(CLI::App& app, CommandContext& context) {
     CLI::App* command = app.add_subcommand(
         "scale", "ScaleZPX: a resized copy by box averaging; smooth enlargement with --antialias");
     AddInputAndOutput(command, arguments->files);
-    command->add_option("--size", arguments->size, "size of the result, e.g. --size 320x240")
-        ->type_name("WxH")
-        ->required()
-        ->check(PictureSizeValidator());
-    command->add_flag("--antialias", arguments->antialias,
-                      "interpolate smoothly when the picture grows in both directions, e.g. --antialias");
+    AddSizeOption(command, arguments->size);
+    AddAntialiasFlag(command, arguments->antialias);
     AddCallOptions(command, arguments->call);
     command->footer(
         "Examples:\n"

@@ -101,12 +101,8 @@ void AddScaleMaskCommand(CLI::App& app, CommandContext& context) {
     CLI::App* command = app.add_subcommand(
         "scale-mask", "ScaleImageAndMaskZPX: ScaleZPX for the picture and, the same way, for its mask");
     AddInputAndOutput(command, arguments->files);
-    command->add_option("--size", arguments->size, "size of the result, e.g. --size 320x240")
-        ->type_name("WxH")
-        ->required()
-        ->check(PictureSizeValidator());
-    command->add_flag("--antialias", arguments->antialias,
-                      "interpolate smoothly when the picture grows in both directions, e.g. --antialias");
+    AddSizeOption(command, arguments->size);
+    AddAntialiasFlag(command, arguments->antialias);
     command->add_option("--mask", arguments->mask,
                         "a grey image of IN's size given to IN as its mask, 0 (black) opaque to 255 (white) "
                         "transparent; for input without alpha (an input with alpha, or --alpha, brings its own), "

@@ -56,6 +56,9 @@ struct PictureSize {
 // "WxH" with both sides 1 to the largest picture the host makes.
 CLI::Validator PictureSizeValidator();
 PictureSize ParsePictureSize(const std::string& text);
+// The required --size WxH of a resizing command, and the --antialias flag of the box scalers.
+void AddSizeOption(CLI::App* command, std::string& size);
+void AddAntialiasFlag(CLI::App* command, bool& antialias);
 
 // The image at a path, or UsageError naming the file and what is wrong with it.
 Image LoadInputImage(const std::string& path);

@@ -16,6 +16,18 @@ void AddInputAndOutput(CLI::App* command, FilePair& files) {
         ->required();
 }
 
+void AddSizeOption(CLI::App* command, std::string& size) {
+    command->add_option("--size", size, "size of the result, e.g. --size 320x240")
+        ->type_name("WxH")
+        ->required()
+        ->check(PictureSizeValidator());
+}
+
+void AddAntialiasFlag(CLI::App* command, bool& antialias) {
+    command->add_flag("--antialias", antialias,
+                      "interpolate smoothly when the picture grows in both directions, e.g. --antialias");
+}
+
 void AddCallOptions(CLI::App* command, CallSettings& settings) {
     command->add_option("--yield", settings.yield,
                         "yield interval passed to the method: ticks of 1/60 s if positive, milliseconds if "
