@@ -21,14 +21,9 @@
 
 #include <cstring>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
+#include "plugin/VectorTargets.h"
 
-#define ZPX_TARGET_AVX2 __attribute__((target("avx2")))
-#define ZPX_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl")))
-// For the passes below: they must end up inside the function of their
-// instruction set, never as a function of their own.
-#define ZPX_LANE_INLINE inline __attribute__((always_inline))
+#if defined(__x86_64__) || defined(__i386__)
 
 namespace {
 

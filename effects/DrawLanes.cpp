@@ -12,14 +12,9 @@
 
 #include "plugin/PixelPath.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
+#include "plugin/VectorTargets.h"
 
-#define ZPX_TARGET_AVX2 __attribute__((target("avx2")))
-#define ZPX_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl")))
-// For the run below: it must end up inside the function of its instruction
-// set, never as a function of its own.
-#define ZPX_LANE_INLINE inline __attribute__((always_inline))
+#if defined(__x86_64__) || defined(__i386__)
 
 namespace {
 

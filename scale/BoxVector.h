@@ -26,14 +26,11 @@
 #include <cstring>
 #include <utility>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
-
 #include "picture/PictureEditor.h"
 #include "picture/PixelFormat.h"
 #include "plugin/CBuffer.h"
 #include "plugin/PixelPath.h"
+#include "plugin/VectorTargets.h"
 #include "plugin/Yield.h"
 
 // The box of the scaler: the ratios it was derived from and its size.
@@ -90,14 +87,13 @@ inline void AddWidened(typename Vectors<K>::Sums& sums, const uint8_t* bytes) {
 // these end up inside them.
 #if defined(__x86_64__) || defined(__i386__)
 template <>
-__attribute__((target("avx2"))) inline void AddWidened<4>(typename Vectors<4>::Sums& sums, const uint8_t* bytes) {
+ZPX_TARGET_AVX2 inline void AddWidened<4>(typename Vectors<4>::Sums& sums, const uint8_t* bytes) {
     sums += reinterpret_cast<typename Vectors<4>::Sums>(
         _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes))));
 }
 
 template <>
-__attribute__((target("avx512f,avx512bw,avx512vl"))) inline void AddWidened<8>(typename Vectors<8>::Sums& sums,
-                                                                               const uint8_t* bytes) {
+ZPX_TARGET_AVX512 inline void AddWidened<8>(typename Vectors<8>::Sums& sums, const uint8_t* bytes) {
     sums += reinterpret_cast<typename Vectors<8>::Sums>(
         _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes))));
 }
@@ -208,8 +204,7 @@ inline void Narrow(typename Vectors<K>::Bytes& bytes, const typename Vectors<K>:
 
 #if defined(__x86_64__) || defined(__i386__)
 template <>
-__attribute__((target("avx2"))) inline void Narrow<4>(typename Vectors<4>::Bytes& bytes,
-                                                      const typename Vectors<4>::Wide& means) {
+ZPX_TARGET_AVX2 inline void Narrow<4>(typename Vectors<4>::Bytes& bytes, const typename Vectors<4>::Wide& means) {
     __m256i halves[2];
     memcpy(halves, &means, sizeof halves);
     // The packs work within 128-bit lanes: the words come out as means 0-3,
@@ -220,8 +215,7 @@ __attribute__((target("avx2"))) inline void Narrow<4>(typename Vectors<4>::Bytes
 }
 
 template <>
-__attribute__((target("avx512f,avx512bw,avx512vl"))) inline void Narrow<8>(typename Vectors<8>::Bytes& bytes,
-                                                                           const typename Vectors<8>::Wide& means) {
+ZPX_TARGET_AVX512 inline void Narrow<8>(typename Vectors<8>::Bytes& bytes, const typename Vectors<8>::Wide& means) {
     __m512i halves[2];
     memcpy(halves, &means, sizeof halves);
     const __m128i low = _mm512_maskz_cvtepi32_epi8(0xFFFF, halves[0]);
@@ -292,9 +286,9 @@ struct Tables {
 // One destination row: each pixel's box sum from two running sums, its
 // means, its word.
 template <int K, class Source, class Destination>
-BOX_INLINE void AverageRow(const uint64_t* prefix, const Tables& tables, int32_t width, int32_t boxWidth,
-                           uint8_t* out, RowsAhead& ahead) {
+BOX_INLINE void AverageRow(const Tables& tables, int32_t width, int32_t boxWidth, uint8_t* out, RowsAhead& ahead) {
     using V = Vectors<K>;
+    const uint64_t* prefix = tables.prefix.get();
     const int32_t* columnStart = tables.columnStart.get();
     for (int32_t x = 0; x < width; x += K) {
         typename V::Pixels first, last;
@@ -309,9 +303,9 @@ BOX_INLINE void AverageRow(const uint64_t* prefix, const Tables& tables, int32_t
 // The same for tiled boxes, reading each running sum once: the end of a
 // group's last box is the start of the next group's first.
 template <int K, class Source, class Destination>
-BOX_INLINE void AverageTiledRow(const uint64_t* prefix, const Tables& tables, int32_t width, uint8_t* out,
-                                RowsAhead& ahead) {
+BOX_INLINE void AverageTiledRow(const Tables& tables, int32_t width, uint8_t* out, RowsAhead& ahead) {
     using V = Vectors<K>;
+    const uint64_t* prefix = tables.prefix.get();
     const int32_t* columnStart = tables.columnStart.get();
     typename V::Pixels first;
     GatherPixels<K>(first, prefix, columnStart, 0, std::make_index_sequence<K>{});
@@ -345,10 +339,9 @@ BOX_INLINE void ScaleRows(PictureReader& reader, PictureWriter& writer, const Bo
         for (int32_t r = 0; r < box.height && nextSy != sy; ++r) rows[r] = reader.RowAddress(nextSy + r);
         ahead.Start(rows, nextSy != sy ? box.height : 0, static_cast<int64_t>(reader.width) * 4, shares);
         if (tables.tiled) {
-            AverageTiledRow<K, Source, Destination>(tables.prefix.get(), tables, writer.width, writer.currentRow, ahead);
+            AverageTiledRow<K, Source, Destination>(tables, writer.width, writer.currentRow, ahead);
         } else {
-            AverageRow<K, Source, Destination>(tables.prefix.get(), tables, writer.width, box.width, writer.currentRow,
-                                               ahead);
+            AverageRow<K, Source, Destination>(tables, writer.width, box.width, writer.currentRow, ahead);
         }
         writer.NextRow();
         yield.YieldPoint();
@@ -365,16 +358,14 @@ __attribute__((flatten)) void ScaleRowsBaseline(PictureReader& reader, PictureWr
 
 #if defined(__x86_64__) || defined(__i386__)
 template <class Source, class Destination>
-__attribute__((target("avx2"), flatten)) void ScaleRowsAvx2(PictureReader& reader, PictureWriter& writer,
+ZPX_TARGET_AVX2 __attribute__((flatten)) void ScaleRowsAvx2(PictureReader& reader, PictureWriter& writer,
                                                             const BoxShape& box, const Tables& tables) {
     ScaleRows<4, Source, Destination>(reader, writer, box, tables);
 }
 
 template <class Source, class Destination>
-__attribute__((target("avx512f,avx512bw,avx512vl"), flatten)) void ScaleRowsAvx512(PictureReader& reader,
-                                                                                   PictureWriter& writer,
-                                                                                   const BoxShape& box,
-                                                                                   const Tables& tables) {
+ZPX_TARGET_AVX512 __attribute__((flatten)) void ScaleRowsAvx512(PictureReader& reader, PictureWriter& writer,
+                                                                const BoxShape& box, const Tables& tables) {
     ScaleRows<8, Source, Destination>(reader, writer, box, tables);
 }
 #endif

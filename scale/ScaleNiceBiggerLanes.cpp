@@ -20,13 +20,10 @@
 #include <algorithm>
 
 #include "plugin/CBuffer.h"
+#include "plugin/VectorTargets.h"
 #include "plugin/Yield.h"
 
 #if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-
-#define ZPX_TARGET_AVX2 __attribute__((target("avx2")))
-#define ZPX_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl")))
 
 namespace {
 
