@@ -1,9 +1,10 @@
-// The emulated host's reference counting and audit, its resolver and the
-// exceptions it records. (Its strings and yielding are exercised through the
-// library in strings_exceptions_test and yield_test.)
+// The emulated host's reference counting and audit, on which every test of
+// the library relies to see what it left behind. (Its resolver's switches and
+// counts are read back in registration_test's HostEntries, the exceptions it
+// records in strings_exceptions_test, its strings and yielding there and in
+// yield_test.)
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 
 #include "host/Host.h"
@@ -11,7 +12,6 @@
 namespace {
 
 using zpxhost::Host;
-using zpxhost::HostConfig;
 
 template <typename Fn>
 Fn Entry(const char* name) {
@@ -68,56 +68,6 @@ TEST(HostAudit, ReferencesHeldByHostObjectsAreTheHostsOwn) {
     host.Release(picture);
     EXPECT_EQ(host.AuditProblems({}), "");
     EXPECT_TRUE(host.LiveObjects().empty()) << "the mask died with its picture";
-}
-
-TEST(HostResolver, CountsAsksAndAnswersOnlyWhatItServes) {
-    HostConfig config;
-    config.version = std::nullopt;
-    Host host(config);
-    EXPECT_EQ(Host::Resolve("REALGetRBVersion"), nullptr);
-    EXPECT_EQ(Host::Resolve("REALNoSuchEntry"), nullptr);
-    EXPECT_NE(Host::Resolve("newPicture"), nullptr);
-    host.SetMissing("newPicture");
-    EXPECT_EQ(Host::Resolve("newPicture"), nullptr);
-    host.SetMissing("newPicture", false);
-    EXPECT_NE(Host::Resolve("newPicture"), nullptr);
-    EXPECT_EQ(host.Asks("newPicture"), 3);
-    EXPECT_EQ(host.Asks("REALGetRBVersion"), 1);
-    host.ResetAsks();
-    EXPECT_EQ(host.Asks("newPicture"), 0);
-
-    Entry<RegisterPluginVersionFn>("RegisterPluginVersion")(11);
-    EXPECT_EQ(host.PluginVersion(), 11);
-}
-
-TEST(HostExceptions, RaisedExceptionsAreRecordedAndTheirObjectsFreed) {
-    Host host;
-    auto newInstance = Entry<REALnewInstanceFn>("PluginNewInstance");
-    auto setString = Entry<REALSetPropValueStringFn>("REALSetPropValueString");
-    auto setInt = Entry<REALSetPropValueInt32Fn>("REALSetPropValueInt");
-    auto raise = Entry<REALRaiseExceptionFn>("RuntimeRaiseException");
-
-    REALobject exception = newInstance("NilObjectException");
-    ASSERT_NE(exception, nullptr);
-    REALstring message = Entry<REALBuildStringFn>("REALBuildString")("picture is nil", 14);
-    EXPECT_TRUE(setString(exception, "Message", message));
-    EXPECT_TRUE(setInt(exception, "ErrorNumber", 7));
-    EXPECT_FALSE(setInt(exception, "Size", 7));
-    raise(exception);
-    Entry<REALUnlockStringFn>("REALUnlockString")(message);
-    EXPECT_EQ(host.RefCount(message), 1) << "the exception holds its message";
-    UnlockObject(exception);
-    EXPECT_EQ(host.AuditProblems({}), "");
-
-    ASSERT_EQ(host.Raised().size(), 1u);
-    EXPECT_EQ(host.Raised()[0].className, "NilObjectException");
-    EXPECT_EQ(host.Raised()[0].message, std::optional<std::string>("picture is nil"));
-    EXPECT_EQ(host.Raised()[0].errorNumber, 7);
-
-    host.SetInstantiable("OutOfMemoryException", false);
-    EXPECT_EQ(newInstance("OutOfMemoryException"), nullptr);
-    EXPECT_EQ(newInstance("NoSuchException"), nullptr);
-    EXPECT_EQ(host.AuditProblems({}), "");
 }
 
 }  // namespace
