@@ -139,10 +139,11 @@ private:
 #endif
 namespace resample_avx2 {
 
+#include "resample/Ops256.h"
+
 // Eight columns: 32-bit words, floats, and two vectors of four doubles.
-struct VectorOps {
+struct VectorOps : Ops256 {
     static constexpr int32_t kColumns = 8;
-    typedef __m256d Doubles;
     typedef __m256 Floats;
     typedef __m256i Words;
     static inline Words Load(const uint32_t* words) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words)); }
@@ -161,17 +162,6 @@ struct VectorOps {
     static inline Words Truncate(Doubles low, Doubles high) {
         return _mm256_set_m128i(_mm256_cvttpd_epi32(high), _mm256_cvttpd_epi32(low));
     }
-    static inline Doubles Set(double value) { return _mm256_set1_pd(value); }
-    static inline Doubles Add(Doubles a, Doubles b) { return _mm256_add_pd(a, b); }
-    static inline Doubles Sub(Doubles a, Doubles b) { return _mm256_sub_pd(a, b); }
-    static inline Doubles Mul(Doubles a, Doubles b) { return _mm256_mul_pd(a, b); }
-    static inline Doubles Div(Doubles a, Doubles b) { return _mm256_div_pd(a, b); }
-    static inline Doubles Max(Doubles a, Doubles b) { return _mm256_max_pd(a, b); }
-    static inline Doubles Min(Doubles a, Doubles b) { return _mm256_min_pd(a, b); }
-    static inline Doubles Floor(Doubles a) { return _mm256_floor_pd(a); }
-    static inline bool AnyGreater(Doubles a, Doubles b) {
-        return _mm256_movemask_pd(_mm256_cmp_pd(a, b, _CMP_GT_OQ)) != 0;
-    }
 };
 
 #include "resample/ResampleWidePasses.h"
@@ -189,6 +179,8 @@ struct VectorOps {
 #pragma GCC target("avx512f,avx512bw,avx512vl")
 #endif
 namespace resample_avx512 {
+
+#include "resample/Ops256.h"
 
 // Sixteen columns: 32-bit words, floats, and two vectors of eight doubles.
 struct VectorOps {

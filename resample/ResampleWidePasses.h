@@ -29,23 +29,6 @@ constexpr int64_t kCacheLine = 64;
 
 #define WIDE_INLINE __attribute__((always_inline)) inline
 
-// Four doubles, for the horizontal pass.
-struct Ops256 {
-    typedef __m256d Doubles;
-    static WIDE_INLINE Doubles Set(double value) { return _mm256_set1_pd(value); }
-    static WIDE_INLINE Doubles Add(Doubles a, Doubles b) { return _mm256_add_pd(a, b); }
-    static WIDE_INLINE Doubles Sub(Doubles a, Doubles b) { return _mm256_sub_pd(a, b); }
-    static WIDE_INLINE Doubles Mul(Doubles a, Doubles b) { return _mm256_mul_pd(a, b); }
-    static WIDE_INLINE Doubles Div(Doubles a, Doubles b) { return _mm256_div_pd(a, b); }
-    // The second operand wherever the first is NaN.
-    static WIDE_INLINE Doubles Max(Doubles a, Doubles b) { return _mm256_max_pd(a, b); }
-    static WIDE_INLINE Doubles Min(Doubles a, Doubles b) { return _mm256_min_pd(a, b); }
-    static WIDE_INLINE Doubles Floor(Doubles a) { return _mm256_floor_pd(a); }
-    static WIDE_INLINE bool AnyGreater(Doubles a, Doubles b) {
-        return _mm256_movemask_pd(_mm256_cmp_pd(a, b, _CMP_GT_OQ)) != 0;
-    }
-};
-
 // The normaliser of one list, spread over the lanes of one vector type.
 template <class Ops>
 struct Spread {
