@@ -55,20 +55,25 @@ int RunDraw(const HostOptions& host, const DrawArguments& arguments) {
     const char* method = "DrawPictureFZPX";
     Position at = ParsePosition(arguments.position);
     CheckOutputPath(arguments.output);
-    Image destinationImage = LoadInputImage(arguments.destination);
-    Image sourceImage = LoadInputImage(arguments.source);
+    std::optional<Image> destinationImage = LoadInputImage(arguments.destination);
+    std::optional<Image> sourceImage = LoadInputImage(arguments.source);
     std::optional<Image> mask;
-    if (!arguments.mask.empty()) mask = LoadMaskImage(arguments.mask, arguments.source, sourceImage);
+    if (!arguments.mask.empty()) mask = LoadMaskImage(arguments.mask, arguments.source, *sourceImage);
 
     Session session(host);
     session.DeclarationOf(method);
-    HostPicture destination = session.MakePicture(destinationImage);
-    HostPicture source = session.MakePicture(sourceImage);
+    HostPicture destination = session.MakePicture(*destinationImage);
+    HostPicture source = session.MakePicture(*sourceImage);
     if (mask) session.AttachMask(source.get(), *mask);
-    // Every call of a repeated run draws onto the destination as it was read.
+    // The pictures hold the pixels now; a repeated run keeps the destination
+    // as it was read, so that every call draws onto it.
+    sourceImage.reset();
+    mask.reset();
+    if (arguments.call.Calls() == 1) destinationImage.reset();
     RunMethod(session, method, destination.get(), {source.get(), at.x, at.y, arguments.alpha}, arguments.call,
-              [&] { session.Refill(destination.get(), destinationImage); });
-    SaveOutputImage(arguments.output, session.ReadPicture(destination.get()));
+              [&] { session.Refill(destination.get(), *destinationImage); });
+    source.Reset();
+    SaveOutputImages({{arguments.output, session.PictureRows(destination.get())}});
     return kExitSuccess;
 }
 

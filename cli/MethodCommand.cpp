@@ -1,8 +1,10 @@
 // What the method commands share: files in and out, the call options, sizes.
 #include <cstdlib>
+#include <optional>
 
 #include "cli/Commands.h"
 #include "cli/Errors.h"
+#include "cli/OutputFiles.h"
 
 namespace zpxcli {
 
@@ -97,29 +99,34 @@ Image LoadMaskImage(const std::string& path, const std::string& picturePath, con
 void CheckOutputPath(const std::string& path) {
     try {
         FormatForPath(path);
+        ResolveOutputTarget(path);
     } catch (const ImageError& error) {
         throw UsageError(path + ": " + error.what());
     }
 }
 
-void SaveOutputImage(const std::string& path, const Image& image) {
+void SaveOutputImages(const std::vector<OutputImage>& images) {
     try {
-        SaveImageFile(path, image);
+        SaveImageFiles(images);
     } catch (const ImageError& error) {
-        throw UsageError(path + ": " + error.what());
+        throw UsageError(error.what());
     }
 }
+
+void SaveOutputImage(const std::string& path, const Image& image) { SaveOutputImages({{path, ImageRows::Of(image)}}); }
 
 int RunPictureMethod(const HostOptions& host, const FilePair& files, const std::string& method,
                      const std::vector<zpxhost::Value>& arguments, const CallSettings& settings) {
     CheckOutputPath(files.output);
-    Image input = LoadInputImage(files.input);
+    std::optional<Image> input = LoadInputImage(files.input);
     Session session(host);
     session.DeclarationOf(method);  // a module without the method is refused before any picture is made
-    HostPicture picture = session.MakePicture(input);
+    HostPicture picture = session.MakePicture(*input);
+    input.reset();  // the picture holds the pixels now
     MethodResult result = RunMethod(session, method, picture.get(), arguments, settings);
     if (!result.picture) throw MethodFailure(method + " returned no picture");
-    SaveOutputImage(files.output, session.ReadPicture(result.picture.get()));
+    picture.Reset();
+    SaveOutputImages({{files.output, session.PictureRows(result.picture.get())}});
     return kExitSuccess;
 }
 

@@ -252,16 +252,21 @@ void Host::FillRGBA(REALpicture picture, const uint8_t* rgba) {
 
 std::vector<uint8_t> Host::ReadRGBA(REALpicture picture, bool straight) const {
     PictureObject& p = PixelsOf(*state_, picture);
-    std::vector<uint8_t> out;
-    out.reserve(size_t(p.width) * size_t(p.height) * 4);
-    for (int y = 0; y < p.height; ++y) {
-        const uint32_t* row = p.Row(y);
-        for (int x = 0; x < p.width; ++x) {
-            RGBA c = straight ? p.codec.Straight(row[x]) : p.codec.Stored(row[x]);
-            out.insert(out.end(), {c.r, c.g, c.b, c.a});
-        }
-    }
+    std::vector<uint8_t> out(size_t(p.width) * size_t(p.height) * 4);
+    for (int y = 0; y < p.height; ++y) ReadRowRGBA(picture, y, straight, &out[size_t(y) * size_t(p.width) * 4]);
     return out;
+}
+
+void Host::ReadRowRGBA(REALpicture picture, int y, bool straight, uint8_t* rgba) const {
+    PictureObject& p = PixelsOf(*state_, picture);
+    const uint32_t* row = p.Row(y);
+    for (int x = 0; x < p.width; ++x, rgba += 4) {
+        RGBA c = straight ? p.codec.Straight(row[x]) : p.codec.Stored(row[x]);
+        rgba[0] = c.r;
+        rgba[1] = c.g;
+        rgba[2] = c.b;
+        rgba[3] = c.a;
+    }
 }
 
 bool Host::PaddingIntact(REALpicture picture) const {
