@@ -99,11 +99,13 @@ void AddDrawCommand(CLI::App& app, CommandContext& context) {
                         "strength of the drawing: 1 full, 0 none (the host option --alpha goes before the "
                         "command), e.g. --alpha 0.5")
         ->type_name("A")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->check(NonEmpty());
     command->add_option("--mask", arguments->mask,
                         "a grey image of SRC's size given to SRC as its mask: 0 (black) draws fully, 255 (white) "
                         "not at all, e.g. --mask round.pgm")
-        ->type_name("M");
+        ->type_name("M")
+        ->check(NonEmpty());
     AddCallOptions(command, arguments->call);
     command->footer(
         "Exit status 1 when the method returns false or raises.\n"

@@ -114,11 +114,13 @@ void AddScaleMaskCommand(CLI::App& app, CommandContext& context) {
                         "a grey image of IN's size given to IN as its mask, 0 (black) opaque to 255 (white) "
                         "transparent; for input without alpha (an input with alpha, or --alpha, brings its own), "
                         "e.g. --mask shape.pgm")
-        ->type_name("M");
+        ->type_name("M")
+        ->check(NonEmpty());
     command->add_option("--out-mask", arguments->outputMask,
                         "write the result's mask here as grey levels (all black when it has none) and OUT without "
                         "transparency, e.g. --out-mask big-mask.pgm")
-        ->type_name("OM");
+        ->type_name("OM")
+        ->check(NonEmpty());
     AddCallOptions(command, arguments->call);
     command->footer(
         "Without --out-mask, a .png or .pam OUT gets the mask as its alpha channel (alpha = 255 - mask);\n"

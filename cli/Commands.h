@@ -49,6 +49,10 @@ struct FilePair {
 void AddInputAndOutput(CLI::App* command, FilePair& files);
 void AddCallOptions(CLI::App* command, CallSettings& settings);
 
+// Refuses an empty value, what a script's unset variable gives: taken as 0
+// or as no file, it would quietly change what the command does.
+CLI::Validator NonEmpty();
+
 struct PictureSize {
     int width = 0;
     int height = 0;

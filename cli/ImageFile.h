@@ -64,7 +64,8 @@ ImageError SystemFailure(const char* what);
 
 // Pictures larger than this on either side, or in total, are refused: the
 // host makes no picture wider or taller than 32767, and a header alone must
-// not be able to make zpx take gigabytes.
+// not be able to make zpx take gigabytes. The total is the largest picture
+// zpx makes, too, so that it reads back whatever it writes.
 constexpr int kMaxImageSide = 32767;
 constexpr int64_t kMaxImagePixels = int64_t(1) << 27;
 

@@ -34,12 +34,19 @@ void AddCallOptions(CLI::App* command, CallSettings& settings) {
     command->add_option("--yield", settings.yield,
                         "yield interval passed to the method: ticks of 1/60 s if positive, milliseconds if "
                         "negative, 0 for none; default -50 on a terminal, else 0; e.g. --yield 2")
-        ->type_name("N");
+        ->type_name("N")
+        ->check(NonEmpty());
     command->add_option("--repeat", settings.repeat,
                         "call the method N times on the same input and print the median time of the call "
                         "alone on standard error, e.g. --repeat 10")
         ->type_name("N")
+        ->check(NonEmpty())
         ->check(CLI::Range(1, 1000000));
+}
+
+CLI::Validator NonEmpty() {
+    return CLI::Validator([](std::string& text) { return text.empty() ? "needs a value, not an empty one" : ""; },
+                          "");
 }
 
 namespace {
@@ -60,6 +67,10 @@ std::string PictureSizeProblem(const std::string& text) {
         !ParseSide(text.substr(cross + 1), size.height))
         return "size must be WIDTHxHEIGHT, each 1 to " + std::to_string(kMaxImageSide) + ", e.g. 320x240, not '" +
                text + "'";
+    // No larger than zpx reads, so that it can read back what it writes.
+    if (int64_t(size.width) * size.height > kMaxImagePixels)
+        return "size " + text + " is more than " + std::to_string(kMaxImagePixels) +
+               " pixels in all, the most zpx reads (e.g. 16384x8192)";
     return "";
 }
 

@@ -259,6 +259,21 @@ TEST_F(cliFiles, ARunPeaksNearTwoPictures) {
         << run.peakKilobytes << " KiB at the peak, " << idle.peakKilobytes << " KiB with the module alone";
 }
 
+// What a command prints must get out: a full disk or a closed descriptor
+// is a failure, not a quiet success.
+TEST_F(cliFiles, UnwritableStandardOutputIsAFailure) {
+    for (const char* out : {"/dev/full", ""}) {
+        for (const char* argument : {"info", "--help"}) {
+            ZpxRun run = Zpx({argument}, {{}, std::string(out)});
+            EXPECT_NE(run.status, 0) << argument << (*out ? " > " : " >&-") << out;
+            EXPECT_NE(run.err.find("zpx: cannot write standard output"), std::string::npos) << run.err;
+        }
+    }
+    ZpxRun silent = Zpx({"scale", "in.png", "out.png", "--size", "3x2"}, {{}, std::string()});
+    EXPECT_EQ(silent.status, 0) << "a command that prints nothing needs no standard output: " << silent.err;
+    EXPECT_EQ(LoadImageFile(PathOf("out.png")).width, 3);
+}
+
 }  // namespace
 }  // namespace zpxcli
 #endif  // ZPX_PROGRAM_PATH && ZPX_FILE_FAULTS_PATH

@@ -3,6 +3,7 @@
 // it leaves behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -90,6 +91,7 @@ void ZpxProgram::WriteInputs() const {
     translucent.rgba[7] = translucent.rgba[15] = 0;  // right column transparent
     SaveImageFile(PathOf("translucent.png"), translucent);
     std::filesystem::create_symlink("good.png", PathOf("good-link.png"));
+    std::ofstream(PathOf("escape.pam")) << "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\n\x1B]0;gotcha\x07 1\nENDHDR\n\x01";
 }
 
 TEST_F(cliProgram, ScalesPngAndPpmFiles) {
@@ -137,6 +139,8 @@ TEST_P(cliRefuses, WithOneLineAndNoOutput) {
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(CountLines(run.err), 1) << run.err;
     EXPECT_EQ(run.err.rfind("zpx: ", 0), 0u) << run.err;
+    EXPECT_EQ(std::count_if(run.err.begin(), run.err.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }), 1)
+        << "control bytes on the terminal: " << run.err;
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(Snapshot(), before);
 }
@@ -165,7 +169,21 @@ INSTANTIATE_TEST_SUITE_P(
                     BadRun{"OutMaskIsOutByAnotherName",
                            {"scale-mask", "good.png", "o.png", "--size", "2x2", "--out-mask", "./o.png"}},
                     BadRun{"OutMaskIsOutThroughALink",
-                           {"scale-mask", "good.png", "good.png", "--size", "2x2", "--out-mask", "good-link.png"}}),
+                           {"scale-mask", "good.png", "good.png", "--size", "2x2", "--out-mask", "good-link.png"}},
+                    BadRun{"HeaderWithControlBytes", {"scale", "escape.pam", "o.png", "--size", "2x2"}}),
+    [](const testing::TestParamInfo<BadRun>& info) { return std::string(info.param.name); });
+
+// An empty value is what a script's unset variable gives: never taken as 0 or as no file.
+INSTANTIATE_TEST_SUITE_P(
+    OptionValues, cliRefuses,
+    testing::Values(BadRun{"EmptyAlpha", {"draw", "good.png", "good.png", "o.png", "--at", "0,0", "--alpha", ""}},
+                    BadRun{"EmptyRadius", {"blur", "good.png", "o.png", "--radius", ""}},
+                    BadRun{"EmptyYield", {"blur", "good.png", "o.png", "--radius", "2", "--yield", ""}},
+                    BadRun{"EmptyRepeat", {"scale", "good.png", "o.png", "--size", "2x2", "--repeat", ""}},
+                    BadRun{"EmptyMask", {"draw", "good.png", "good.png", "o.png", "--at", "0,0", "--mask", ""}},
+                    BadRun{"EmptyOutMask", {"scale-mask", "good.png", "o.png", "--size", "2x2", "--out-mask", ""}},
+                    // zpx writes no picture it would refuse to read.
+                    BadRun{"SizeBeyondWhatZpxReads", {"scale", "good.png", "o.png", "--size", "16385x8192"}}),
     [](const testing::TestParamInfo<BadRun>& info) { return std::string(info.param.name); });
 
 std::vector<int> Repeated(std::vector<int> row, int times) {
