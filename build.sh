@@ -9,8 +9,8 @@ cd "$(dirname "$0")"
 ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
 
-PACKAGES=(cmake make g++ pkg-config libffi-dev libpng-dev libgtest-dev googletest
-          libbenchmark-dev libcli11-dev g++-multilib qemu-user clang libclang-rt-14-dev)
+PACKAGES=(cmake make g++ pkg-config libffi-dev libpng-dev libjpeg62-turbo-dev libwebp-dev libtiff-dev
+          libgtest-dev googletest libbenchmark-dev libcli11-dev g++-multilib qemu-user clang libclang-rt-14-dev)
 
 install_missing_packages() {
     local missing=()

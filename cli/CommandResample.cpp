@@ -23,6 +23,7 @@ struct ResampleArguments {
     FilePair files;
     std::string mode;
     std::string size;
+    bool carryMask = false;
     CallSettings call;
 };
 
@@ -60,8 +61,9 @@ std::string ModeHelp() {
 
 int RunResample(const HostOptions& host, const ResampleArguments& arguments) {
     PictureSize size = ParsePictureSize(arguments.size);
-    return RunPictureMethod(host, arguments.files, "ScalingZPX", {ModeFor(arguments.mode), size.width, size.height},
-                            arguments.call);
+    return RunPictureMethod(host, arguments.files,
+                            {"ScalingZPX", {ModeFor(arguments.mode), size.width, size.height}, arguments.call,
+                             arguments.carryMask, "--carry-mask"});
 }
 
 }  // namespace
@@ -76,11 +78,13 @@ void AddResampleCommand(CLI::App& app, CommandContext& context) {
         ->required()
         ->check(CLI::Validator([](std::string& text) { return ModeProblem(text); }, ""));
     AddSizeOption(command, arguments->size);
+    AddCarryMaskFlag(command, arguments->carryMask);
     AddCallOptions(command, arguments->call);
     command->footer(
         "Examples:\n"
         "  zpx resample photo.png small.png --mode mitchell --size 320x240\n"
-        "  zpx resample icon.png big.png --mode 3 --size 512x512 --repeat 10");
+        "  zpx resample icon.png big.png --mode 3 --size 512x512 --carry-mask\n"
+        "  zpx resample photo.jpg big.jpg --mode 3 --size 8000x6000 --quality 85 --repeat 10");
     WhenChosen(command, context, arguments, RunResample);
 }
 

@@ -14,8 +14,9 @@ struct ScaleArguments {
 
 int RunScale(const HostOptions& host, const ScaleArguments& arguments) {
     PictureSize size = ParsePictureSize(arguments.size);
-    return RunPictureMethod(host, arguments.files, "ScaleZPX", {size.width, size.height, arguments.antialias},
-                            arguments.call);
+    return RunPictureMethod(host, arguments.files,
+                            {"ScaleZPX", {size.width, size.height, arguments.antialias}, arguments.call, false,
+                             "scale-mask"});
 }
 
 }  // namespace
@@ -29,6 +30,7 @@ void AddScaleCommand(CLI::App& app, CommandContext& context) {
     AddAntialiasFlag(command, arguments->antialias);
     AddCallOptions(command, arguments->call);
     command->footer(
+        "The result is opaque: an input with transparency gets one line saying so (scale-mask keeps it).\n"
         "Examples:\n"
         "  zpx scale photo.png thumb.png --size 160x120\n"
         "  zpx scale icon.ppm big.png --size 256x256 --antialias --repeat 20");

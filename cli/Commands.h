@@ -45,8 +45,11 @@ void WhenChosen(CLI::App* command, CommandContext& context, std::shared_ptr<Argu
 struct FilePair {
     std::string input;
     std::string output;
+    EncodeSettings encode;  // --quality
 };
+// IN and OUT, and --quality for OUT.
 void AddInputAndOutput(CLI::App* command, FilePair& files);
+void AddQualityOption(CLI::App* command, EncodeSettings& settings);
 void AddCallOptions(CLI::App* command, CallSettings& settings);
 
 // Refuses an empty value, what a script's unset variable gives: taken as 0
@@ -63,18 +66,29 @@ PictureSize ParsePictureSize(const std::string& text);
 // The required --size WxH of a resizing command, and the --antialias flag of the box scalers.
 void AddSizeOption(CLI::App* command, std::string& size);
 void AddAntialiasFlag(CLI::App* command, bool& antialias);
+// The --carry-mask flag of the methods that make opaque results.
+void AddCarryMaskFlag(CLI::App* command, bool& carryMask);
 
 // The image at a path, or UsageError naming the file and what is wrong with it.
 Image LoadInputImage(const std::string& path);
+// The picture of the file at path, read into the session's host as its rows
+// come (Session::LoadPicture), or UsageError naming the file. A file of more
+// than 8 bits a sample is said to be read to 8, on one line.
+LoadedPicture LoadInputPicture(Session& session, const std::string& path, Progress& progress);
 // Refuses an output path whose image type zpx does not write, or that names
 // something no output may replace, before any work is done.
 void CheckOutputPath(const std::string& path);
-// Every image to its file, or UsageError naming the file and none of them written.
-void SaveOutputImages(const std::vector<OutputImage>& images);
+// Every image to its file, shown on the status line, or UsageError naming the
+// file and none of them written. Transparency that a file's format cannot
+// hold is dropped, and one line says so.
+void SaveOutputImages(const std::vector<OutputImage>& images, const EncodeSettings& settings, Progress& progress);
 void SaveOutputImage(const std::string& path, const Image& image);
 
 // A mask file for the picture read from picturePath: UsageError unless it is the picture's size.
-Image LoadMaskImage(const std::string& path, const std::string& picturePath, const Image& picture);
+Image LoadMaskImage(const std::string& path, const std::string& picturePath, int width, int height);
+
+// One line on standard error: "zpx: " and the text.
+void Note(const std::string& text);
 
 // ScalingZPX's kernels in mode order: kResampleKernels[mode - 1].
 struct ResampleKernel {
@@ -85,8 +99,15 @@ struct ResampleKernel {
 extern const ResampleKernel kResampleKernels[7];
 
 // The common shape: one input picture, a method that returns a new picture,
-// one output file. Returns the exit status.
-int RunPictureMethod(const HostOptions& host, const FilePair& files, const std::string& method,
-                     const std::vector<zpxhost::Value>& arguments, const CallSettings& settings);
+// one output file.
+struct PictureMethod {
+    std::string name;
+    std::vector<zpxhost::Value> arguments;  // all but the yield interval
+    CallSettings call;
+    bool carryMask = false;         // run the method on the input's mask too, and write the result's as alpha
+    const char* keepsTransparency;  // what to use instead, for an input whose transparency the result loses
+};
+// Returns the exit status.
+int RunPictureMethod(const HostOptions& host, const FilePair& files, const PictureMethod& method);
 
 }  // namespace zpxcli

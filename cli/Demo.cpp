@@ -216,7 +216,7 @@ std::string GalleryHtml(const DemoReport& report) {
 int RunDemo(const HostOptions& host, const std::string& outputDirectory) {
     Session session(host);
     MakeDirectory(outputDirectory);
-    Image testPicture = MakeTestPicture(host.alpha);
+    Image testPicture = MakeTestPicture(host.alphaChannel);
     SaveOutputImage(InDirectory(outputDirectory, "source.png"), testPicture);
 
     DemoReport report{host.Describe(), host.modulePath, {}, {}};

@@ -28,10 +28,11 @@ const char kExamples[] =
     "Examples:\n"
     "  zpx info\n"
     "  zpx scale photo.png half.png --size 320x240\n"
-    "  zpx --app console --alpha scale logo.pam big.png --size 800x600 --antialias\n"
+    "  zpx --app console --alpha-channel scale logo.pam big.png --size 800x600 --antialias\n"
     "  zpx --host-version 2013.0 scale photo.ppm small.ppm --size 100x75 --repeat 10\n"
     "  zpx scale-mask icon.png big.png --size 256x256 --antialias\n"
-    "  zpx resample photo.png small.png --mode lanczos3 --size 320x240\n"
+    "  zpx resample photo.jpg small.jpg --mode lanczos3 --size 320x240 --quality 85\n"
+    "  zpx resample icon.png big.webp --mode lanczos3 --size 1024x1024 --carry-mask\n"
     "  zpx blur photo.png soft.png --radius 4\n"
     "  zpx draw back.png sprite.png out.png --at 10.25,4 --mask round.pgm\n"
     "  zpx demo gallery\n"
@@ -68,11 +69,16 @@ void AddHostOptions(CLI::App& app, HostOptions& host) {
         ->type_name("KIND")
         ->check(CLI::IsMember({"desktop", "console", "web"}));
     app.add_option("--layout", host.layout,
-                   "bitmap layout (alpha information 1-6) of desktop pictures; with --alpha only 1 or 2, "
-                   "e.g. --layout 1; default 6, or 2 with --alpha")
+                   "bitmap layout (alpha information 1-6) of desktop pictures; with --alpha-channel only 1 or 2, "
+                   "e.g. --layout 1; default 6, or 2 with --alpha-channel")
         ->type_name("N")
         ->check(CLI::Range(1, 6));
-    app.add_flag("--alpha", host.alpha, "load input pictures with an alpha channel, e.g. --alpha");
+    app.add_flag("--alpha-channel", host.alphaChannel,
+                 "make input pictures with an alpha channel instead of giving a file's transparency to a mask "
+                 "(255 - alpha, the form in which the methods carry it exactly). With alpha channels, ScaleZPX "
+                 "and ScalingZPX give results whose alpha is opaque everywhere, BlurZPX an opaque picture, "
+                 "DrawPictureFZPX draws SRC's colours and ignores its alpha, and ScaleImageAndMaskZPX takes "
+                 "the alpha as the mask of a copy drawn over white; e.g. --alpha-channel");
     app.add_option("--plugin", host.modulePath, "the plug-in module to load, e.g. --plugin ./libpicturezpx.so")
         ->type_name("PATH")
         ->capture_default_str();

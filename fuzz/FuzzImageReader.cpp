@@ -44,7 +44,7 @@ void CheckRoundTrip(const Image& image) {
     const std::vector<uint8_t> encoded = zpxcli::EncodeImage(image, kFormat);
     Image again;
     try {
-        again = zpxcli::LoadImageFromMemory(encoded.data(), encoded.size(), kFormat);
+        again = zpxcli::LoadImageFromMemory(encoded.data(), encoded.size());
     } catch (const ImageError& error) {
         Fail(std::string("cannot read what was written: ") + error.what());
     }
@@ -144,7 +144,7 @@ void CheckHugeHeadersRefused() {
     for (const std::vector<uint8_t>& header : HugeHeaders()) {
         gLargestAllocation = 0;
         try {
-            zpxcli::LoadImageFromMemory(header.data(), header.size(), kFormat);
+            zpxcli::LoadImageFromMemory(header.data(), header.size());
             Fail("a header claiming far more than the file holds was read");
         } catch (const ImageError&) {
         }
@@ -168,7 +168,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Image image;
     try {
-        image = zpxcli::LoadImageFromMemory(data, size, kFormat);
+        image = zpxcli::LoadImageFromMemory(data, size);
     } catch (const ImageError&) {
         return 0;
     }

@@ -250,6 +250,13 @@ void Host::FillRGBA(REALpicture picture, const uint8_t* rgba) {
     }
 }
 
+void Host::WriteRowRGBA(REALpicture picture, int y, const uint8_t* rgba) {
+    PictureObject& p = PixelsOf(*state_, picture);
+    if (y < 0 || y >= p.height) throw std::out_of_range("row outside the picture");
+    uint32_t* row = p.Row(y);
+    for (int x = 0; x < p.width; ++x, rgba += 4) row[x] = p.codec.FromStraight({rgba[0], rgba[1], rgba[2], rgba[3]});
+}
+
 std::vector<uint8_t> Host::ReadRGBA(REALpicture picture, bool straight) const {
     PictureObject& p = PixelsOf(*state_, picture);
     std::vector<uint8_t> out(size_t(p.width) * size_t(p.height) * 4);
