@@ -187,8 +187,13 @@ void SaveOutputImages(const std::vector<OutputImage>& images, const EncodeSettin
 }
 
 void SaveOutputImage(const std::string& path, const Image& image) {
+    ImageRows rows = ImageRows::Of(image);
+    // An alpha channel that says nothing is not written.
+    bool opaque = true;
+    for (size_t i = 3; i < image.rgba.size() && opaque; i += 4) opaque = image.rgba[i] == 255;
+    rows.hasAlpha = rows.hasAlpha && !opaque;
     Progress silent(nullptr);
-    SaveOutputImages({{path, ImageRows::Of(image)}}, {}, silent);
+    SaveOutputImages({{path, rows}}, {}, silent);
 }
 
 int RunPictureMethod(const HostOptions& host, const FilePair& files, const PictureMethod& method) {

@@ -97,10 +97,10 @@ zpxhost::ParsedDeclaration Session::DeclarationOf(const std::string& method) con
 
 namespace {
 
-// Rows of mask levels from rows of RGBA: 255 minus alpha.
+// A row of mask levels: 255 minus each pixel's alpha, or 0 (opaque) everywhere.
 void MaskRowOf(const uint8_t* rgba, int width, uint8_t* mask) {
-    for (int x = 0; x < width; ++x, rgba += 4, mask += 4) {
-        mask[0] = mask[1] = mask[2] = uint8_t(255 - rgba[3]);
+    for (int x = 0; x < width; ++x, mask += 4) {
+        mask[0] = mask[1] = mask[2] = rgba ? uint8_t(255 - rgba[x * 4 + 3]) : 0;
         mask[3] = 255;
     }
 }
@@ -140,7 +140,7 @@ LoadedPicture Session::LoadPicture(ImageReader& reader, Progress& progress, cons
         if (loaded.shape.hasAlpha && !options_.alphaChannel && !mask && AnyTransparent(row.data(), width)) {
             // The mask begins at the first row with transparency; the rows above are opaque.
             mask = HostPicture(host_, host_.NewPicture(width, height, false));
-            MaskRowOf(std::vector<uint8_t>(row.size(), 255).data(), width, maskRow.data());
+            MaskRowOf(nullptr, width, maskRow.data());
             for (int above = 0; above < y; ++above) host_.WriteRowRGBA(mask.get(), above, maskRow.data());
         }
         if (mask) {

@@ -16,6 +16,7 @@
 
 #include "cli/ImageFile.h"
 #include "cli/ImageInput.h"
+#include "tests/support/HostileImages.h"
 
 namespace zpxcli {
 namespace {
@@ -265,21 +266,51 @@ TEST(cliImageFile, HugeClaimsAreRefusedBeforeAllocating) {
                  ImageError);
 }
 
-// Whatever follows a picture in its file is never read.
+// The JPEG, WebP and TIFF headers of tests/support/HostileImages.h: each
+// claims a picture its data could not fill.
+TEST(cliImageFile, HugeClaimsOfTheLibraryFormatsAreRefused) {
+    const std::pair<const char*, std::vector<uint8_t>> files[] = {
+        {"JPEG 16000 x 8000", zpxtest::JpegClaiming(16000, 8000)},
+        {"WebP 11000 x 11000", zpxtest::WebPClaiming(11000, 11000)},
+        {"deflated TIFF 16000 x 8000", zpxtest::TiffClaiming(16000, 8000, true)},
+        {"stored TIFF 3000 x 2000", zpxtest::TiffClaiming(3000, 2000, false)},
+        {"TIFF 100000 x 100000", zpxtest::TiffClaiming(100000, 100000, false)},
+    };
+    for (const auto& [name, bytes] : files) {
+        try {
+            Decode(bytes);
+            ADD_FAILURE() << name << " was read";
+        } catch (const ImageError& error) {
+            const std::string message = error.what();
+            EXPECT_TRUE(message.find("too little image data") != std::string::npos ||
+                        message.find("too large") != std::string::npos ||
+                        message.find("truncated") != std::string::npos)
+                << name << ": " << message;
+        }
+    }
+    // The same files at their own size are read.
+    EXPECT_EQ(Decode(zpxtest::JpegClaiming(16, 16)).width, 16);
+    EXPECT_EQ(Decode(zpxtest::WebPClaiming(16, 16)).width, 16);
+}
+
+// Whatever follows a picture in its file is never read (libjpeg takes its
+// input in 64 KiB pieces).
 TEST(cliImageFile, ReadersStopAtTheirPicture) {
-    for (ImageFormat format : {ImageFormat::Png, ImageFormat::Pgm, ImageFormat::Pam}) {
+    for (ImageFormat format : {ImageFormat::Png, ImageFormat::Jpeg, ImageFormat::WebP, ImageFormat::Pgm,
+                               ImageFormat::Pam}) {
         std::vector<uint8_t> file = EncodeImage(Pattern(9, 5, false, true), format);
         const size_t length = file.size();
-        file.resize(length + 100000, 0x55);
+        file.resize(length + 200000, 0x55);
         ImageInput input(file.data(), file.size());
         EXPECT_EQ(ReadImage(input).width, 9);
-        EXPECT_LE(input.Position(), length) << FormatName(format);
+        EXPECT_LE(input.Position(), length + (format == ImageFormat::Jpeg ? 65536 : 0)) << FormatName(format);
     }
 }
 
 TEST(cliImageFile, EveryTruncationIsAnError) {
     Image image = Pattern(9, 5, true, false);
-    for (ImageFormat format : {ImageFormat::Png, ImageFormat::Ppm, ImageFormat::Pam}) {
+    for (ImageFormat format : {ImageFormat::Png, ImageFormat::Jpeg, ImageFormat::WebP, ImageFormat::Tiff,
+                               ImageFormat::Ppm, ImageFormat::Pam}) {
         std::vector<uint8_t> whole = EncodeImage(image, format);
         for (size_t length = 0; length < whole.size(); ++length)
             EXPECT_THROW(LoadImageFromMemory(whole.data(), length), ImageError)
