@@ -293,6 +293,25 @@ TEST(cliImageFile, HugeClaimsOfTheLibraryFormatsAreRefused) {
     EXPECT_EQ(Decode(zpxtest::WebPClaiming(16, 16)).width, 16);
 }
 
+// Damaged image data is an error, not a picture of grey or of garbage.
+TEST(cliImageFile, CorruptDataIsRefused) {
+    std::vector<uint8_t> jpeg = zpxtest::SmallFile(ImageFormat::Jpeg);
+    const uint8_t startOfScan[] = {0xFF, 0xDA};
+    const size_t scan = size_t(std::search(jpeg.begin(), jpeg.end(), std::begin(startOfScan), std::end(startOfScan)) -
+                               jpeg.begin());
+    // A marker in the middle of the image data: the rest of it is lost.
+    const size_t middle = scan + 14 + (jpeg.size() - scan - 16) / 2;
+    jpeg[middle] = 0xFF;
+    jpeg[middle + 1] = 0xD5;
+    std::vector<uint8_t> webp = zpxtest::SmallFile(ImageFormat::WebP);
+    for (size_t i = 40; i < webp.size(); i += 5) webp[i] ^= 0x5A;
+    std::vector<uint8_t> tiff = zpxtest::SmallFile(ImageFormat::Tiff);
+    for (size_t i = 16; i < 120; ++i) tiff[i] ^= 0x33;  // the deflated strip, written first
+    for (const auto& [name, bytes] : {std::pair<const char*, std::vector<uint8_t>>{"JPEG", jpeg}, {"WebP", webp},
+                                      {"TIFF", tiff}})
+        EXPECT_THROW(Decode(bytes), ImageError) << name;
+}
+
 // Whatever follows a picture in its file is never read (libjpeg takes its
 // input in 64 KiB pieces).
 TEST(cliImageFile, ReadersStopAtTheirPicture) {

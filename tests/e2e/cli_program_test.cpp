@@ -13,6 +13,7 @@
 #include "cli/Demo.h"
 #include "cli/ImageFile.h"
 #include "tests/e2e/ZpxRunner.h"
+#include "tests/support/HostileImages.h"
 
 #ifdef ZPX_PROGRAM_PATH
 namespace zpxcli {
@@ -91,6 +92,10 @@ void ZpxProgram::WriteInputs() const {
     translucent.rgba[7] = translucent.rgba[15] = 0;  // right column transparent
     SaveImageFile(PathOf("translucent.png"), translucent);
     std::filesystem::create_symlink("good.png", PathOf("good-link.png"));
+    const std::vector<uint8_t> jpeg = EncodeImage(Blocks(8, 8), ImageFormat::Jpeg);
+    std::ofstream(PathOf("cut.jpg"), std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()), 400);
+    const std::vector<uint8_t> tiff = zpxtest::TiffClaiming(16000, 8000, true);
+    std::ofstream(PathOf("huge.tif"), std::ios::binary).write(reinterpret_cast<const char*>(tiff.data()), tiff.size());
     std::ofstream(PathOf("escape.pam")) << "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\n\x1B]0;gotcha\x07 1\nENDHDR\n\x01";
 }
 
@@ -149,6 +154,8 @@ INSTANTIATE_TEST_SUITE_P(
     BadInput, cliRefuses,
     testing::Values(BadRun{"MissingFile", {"scale", "absent.png", "out.png", "--size", "4x4"}},
                     BadRun{"NotAnImage", {"scale", "text.png", "out.png", "--size", "4x4"}},
+                    BadRun{"TruncatedJpeg", {"scale", "cut.jpg", "out.png", "--size", "4x4"}},
+                    BadRun{"TiffClaimingMoreThanItHolds", {"scale", "huge.tif", "out.png", "--size", "4x4"}},
                     BadRun{"ZeroWidth", {"scale", "good.png", "out.png", "--size", "0x10"}},
                     BadRun{"NoSize", {"scale", "good.png", "out.png"}},
                     BadRun{"UnknownOption", {"scale", "good.png", "out.png", "--size", "4x4", "--sharpen"}},
