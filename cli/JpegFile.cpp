@@ -183,14 +183,20 @@ bool FinishJpeg(j_decompress_ptr info, JpegSession& session) {
     return true;
 }
 
+bool ReadIccProfile(j_decompress_ptr info, JpegSession& session, JOCTET** profile, unsigned int* length) {
+    if (setjmp(session.jump)) return false;
+    return jpeg_read_icc_profile(info, profile, length);
+}
+
 ImageMetadata JpegMetadata(j_decompress_ptr info, JpegSession& session) {
     ImageMetadata metadata;
     JOCTET* profile = nullptr;
     unsigned int length = 0;
-    if (!setjmp(session.jump) && jpeg_read_icc_profile(info, &profile, &length) && profile != nullptr) {
+    // A damaged profile is left out, as libjpeg leaves it out.
+    if (ReadIccProfile(info, session, &profile, &length) && profile != nullptr)
         metadata.iccProfile.assign(profile, profile + length);
-        std::free(profile);
-    }
+    std::free(profile);
+    session.error[0] = 0;
     if (info->saw_JFIF_marker && info->X_density > 0 && info->Y_density > 0 &&
         (info->density_unit == 1 || info->density_unit == 2)) {
         const double perInch = info->density_unit == 1 ? 1.0 : 2.54;

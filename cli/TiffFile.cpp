@@ -73,7 +73,7 @@ tmsize_t ReadInput(thandle_t handle, void* into, tmsize_t count) {
         size_t got = cursor->input->ReadAt(cursor->position, static_cast<uint8_t*>(into), size_t(count));
         cursor->position += got;
         return tmsize_t(got);
-    } catch (const ImageError&) {
+    } catch (...) {  // nothing may pass through libtiff's frames
         return -1;
     }
 }

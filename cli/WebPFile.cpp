@@ -31,6 +31,8 @@ std::vector<uint8_t> ReadContainer(ImageInput& input) {
         throw ImageError("not a WebP file");
     const uint64_t length = 8 + uint64_t(LittleEndian(header + 4));
     if (length > input.Size()) throw ImageError("WebP error: file is truncated");
+    // More than the largest picture zpx reads could take even uncompressed.
+    if (length > uint64_t(kMaxImagePixels) * 4 + (1 << 20)) throw ImageError("WebP error: file too large");
     std::vector<uint8_t> file(length);
     if (input.Read(file.data(), file.size()) != file.size()) throw ImageError("WebP error: file is truncated");
     return file;
