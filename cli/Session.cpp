@@ -137,7 +137,9 @@ LoadedPicture Session::LoadPicture(ImageReader& reader, Progress& progress, cons
     for (int y = 0; y < height; ++y) {
         reader.ReadRow(row.data());
         host_.WriteRowRGBA(loaded.picture.get(), y, row.data());
-        if (loaded.shape.hasAlpha && !options_.alphaChannel && !mask && AnyTransparent(row.data(), width)) {
+        const bool transparentRow = loaded.shape.hasAlpha && AnyTransparent(row.data(), width);
+        loaded.transparent = loaded.transparent || transparentRow;
+        if (transparentRow && !options_.alphaChannel && !mask) {
             // The mask begins at the first row with transparency; the rows above are opaque.
             mask = HostPicture(host_, host_.NewPicture(width, height, false));
             MaskRowOf(nullptr, width, maskRow.data());
@@ -147,7 +149,6 @@ LoadedPicture Session::LoadPicture(ImageReader& reader, Progress& progress, cons
             MaskRowOf(row.data(), width, maskRow.data());
             host_.WriteRowRGBA(mask.get(), y, maskRow.data());
         }
-        loaded.transparent = loaded.transparent || (loaded.shape.hasAlpha && AnyTransparent(row.data(), width));
         progress.Advance(y + 1);
     }
     if (mask) host_.AttachMask(loaded.picture.get(), mask.get());
