@@ -1,0 +1,85 @@
+// The AVX2 lane set: 256-bit vectors (8 ints, 8 floats, 4 doubles). Every
+// operation carries the instruction set as a function attribute, so this
+// code runs only where the pixel path found AVX2 on the processor.
+// Included by lanes/Lanes.h only.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+// Not always_inline: generic lane code is compiled on its own too before its
+// set instance takes it in (flattened), and only there may these be inlined.
+#define ZPX_AVX2 inline __attribute__((target("avx2")))
+
+struct Avx2 {
+    using Ints = __m256i;
+    using Floats = __m256;
+    using Doubles = __m256d;
+    static constexpr int kBytes = 32;
+    static constexpr int kInts = 8;
+    static constexpr int kDoubles = 4;
+
+    template <class Row>
+    __attribute__((target("avx2"), flatten)) static typename Row::Result Run(const typename Row::Args& args) {
+        return Row::template Lanes<Avx2>(args);
+    }
+
+    // ---- integer lanes ----
+    static ZPX_AVX2 Ints LoadInts(const void* from) { return _mm256_loadu_si256(static_cast<const __m256i*>(from)); }
+    static ZPX_AVX2 void StoreInts(void* to, Ints v) { _mm256_storeu_si256(static_cast<__m256i*>(to), v); }
+    static ZPX_AVX2 Ints SplatInts(int32_t value) { return _mm256_set1_epi32(value); }
+    static ZPX_AVX2 Ints WidenBytes(const uint8_t* bytes) {
+        return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes)));
+    }
+    template <int A, int B, int C, int D>
+    static ZPX_AVX2 Ints ShuffleInPixels(Ints v) {
+        return _mm256_shuffle_epi32(v, _MM_SHUFFLE(D, C, B, A));
+    }
+    static ZPX_AVX2 Ints And(Ints a, Ints b) { return _mm256_and_si256(a, b); }
+    static ZPX_AVX2 Ints Or(Ints a, Ints b) { return _mm256_or_si256(a, b); }
+    static ZPX_AVX2 Ints ShiftRight(Ints v, int bits) { return _mm256_srli_epi32(v, bits); }
+    static ZPX_AVX2 Ints ShiftLeft(Ints v, int bits) { return _mm256_slli_epi32(v, bits); }
+    static ZPX_AVX2 void InterleaveBlocks(Ints a, Ints b, Ints& first, Ints& second) {
+        first = _mm256_permute2x128_si256(a, b, 0x20);
+        second = _mm256_permute2x128_si256(a, b, 0x31);
+    }
+    // The packs work within 128-bit halves; the permute puts the words back in order.
+    static ZPX_AVX2 Ints NarrowToBytes(Ints a, Ints b, Ints c, Ints d) {
+        const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d));
+        return _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    }
+    static ZPX_AVX2 void StoreEvenOddWords(Ints v, uint32_t* even, uint32_t* odd) {
+        const __m256i sorted = _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(even), _mm256_castsi256_si128(sorted));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(odd), _mm256_extracti128_si256(sorted, 1));
+    }
+
+    // ---- floats ----
+    static ZPX_AVX2 Floats IntsToFloats(Ints v) { return _mm256_cvtepi32_ps(v); }
+    static ZPX_AVX2 Floats SplatFloats(float value) { return _mm256_set1_ps(value); }
+    static ZPX_AVX2 Floats MulFloats(Floats a, Floats b) { return _mm256_mul_ps(a, b); }
+    static ZPX_AVX2 Doubles WidenLow(Floats v) { return _mm256_cvtps_pd(_mm256_castps256_ps128(v)); }
+    static ZPX_AVX2 Doubles WidenHigh(Floats v) { return _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)); }
+
+    // ---- doubles ----
+    static ZPX_AVX2 Doubles LoadIntsAsDoubles(const int32_t* from) {
+        return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
+    }
+    static ZPX_AVX2 Doubles Splat(double value) { return _mm256_set1_pd(value); }
+    static ZPX_AVX2 Doubles Add(Doubles a, Doubles b) { return _mm256_add_pd(a, b); }
+    static ZPX_AVX2 Doubles Sub(Doubles a, Doubles b) { return _mm256_sub_pd(a, b); }
+    static ZPX_AVX2 Doubles Mul(Doubles a, Doubles b) { return _mm256_mul_pd(a, b); }
+    static ZPX_AVX2 Doubles Div(Doubles a, Doubles b) { return _mm256_div_pd(a, b); }
+    static ZPX_AVX2 Doubles Max(Doubles a, Doubles b) { return _mm256_max_pd(a, b); }
+    static ZPX_AVX2 Doubles Min(Doubles a, Doubles b) { return _mm256_min_pd(a, b); }
+    static ZPX_AVX2 Doubles Floor(Doubles v) { return _mm256_floor_pd(v); }
+    static ZPX_AVX2 bool AnyGreater(Doubles a, Doubles b) {
+        return _mm256_movemask_pd(_mm256_cmp_pd(a, b, _CMP_GT_OQ)) != 0;
+    }
+    static ZPX_AVX2 Ints Truncate(Doubles low, Doubles high) {
+        return _mm256_set_m128i(_mm256_cvttpd_epi32(high), _mm256_cvttpd_epi32(low));
+    }
+};
+
+#undef ZPX_AVX2

@@ -1,0 +1,95 @@
+// The AVX-512 lane set (F, BW and VL): 512-bit vectors (16 ints, 16 floats,
+// 8 doubles). Every operation carries the instruction set as a function
+// attribute; the zero-masked forms with every lane selected stand where
+// GCC 12 warns about the undefined pass-through operand of the plain ones.
+// Included by lanes/Lanes.h only.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+// Not always_inline: see ZPX_AVX2.
+#define ZPX_AVX512 inline __attribute__((target("avx512f,avx512bw,avx512vl")))
+
+struct Avx512 {
+    using Ints = __m512i;
+    using Floats = __m512;
+    using Doubles = __m512d;
+    static constexpr int kBytes = 64;
+    static constexpr int kInts = 16;
+    static constexpr int kDoubles = 8;
+
+    template <class Row>
+    __attribute__((target("avx512f,avx512bw,avx512vl"), flatten)) static typename Row::Result Run(
+        const typename Row::Args& args) {
+        return Row::template Lanes<Avx512>(args);
+    }
+
+    // ---- integer lanes ----
+    static ZPX_AVX512 Ints LoadInts(const void* from) { return _mm512_loadu_si512(from); }
+    static ZPX_AVX512 void StoreInts(void* to, Ints v) { _mm512_storeu_si512(to, v); }
+    static ZPX_AVX512 Ints SplatInts(int32_t value) { return _mm512_set1_epi32(value); }
+    static ZPX_AVX512 Ints WidenBytes(const uint8_t* bytes) {
+        return _mm512_maskz_cvtepu8_epi32(0xFFFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
+    }
+    template <int A, int B, int C, int D>
+    static ZPX_AVX512 Ints ShuffleInPixels(Ints v) {
+        return _mm512_maskz_shuffle_epi32(0xFFFF, v, static_cast<_MM_PERM_ENUM>(_MM_SHUFFLE(D, C, B, A)));
+    }
+    static ZPX_AVX512 Ints And(Ints a, Ints b) { return _mm512_and_si512(a, b); }
+    static ZPX_AVX512 Ints Or(Ints a, Ints b) { return _mm512_or_si512(a, b); }
+    static ZPX_AVX512 Ints ShiftRight(Ints v, int bits) {
+        return _mm512_maskz_srli_epi32(0xFFFF, v, static_cast<unsigned>(bits));
+    }
+    static ZPX_AVX512 Ints ShiftLeft(Ints v, int bits) {
+        return _mm512_maskz_slli_epi32(0xFFFF, v, static_cast<unsigned>(bits));
+    }
+    static ZPX_AVX512 void InterleaveBlocks(Ints a, Ints b, Ints& first, Ints& second) {
+        first = _mm512_permutex2var_epi64(a, _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11), b);
+        second = _mm512_permutex2var_epi64(a, _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15), b);
+    }
+    // The packs work within 128-bit blocks; the permute puts the words back in order.
+    static ZPX_AVX512 Ints NarrowToBytes(Ints a, Ints b, Ints c, Ints d) {
+        const __m512i bytes = _mm512_packus_epi16(_mm512_packs_epi32(a, b), _mm512_packs_epi32(c, d));
+        return _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15),
+                                        bytes);
+    }
+    static ZPX_AVX512 void StoreEvenOddWords(Ints v, uint32_t* even, uint32_t* odd) {
+        const __m512i sorted = _mm512_permutexvar_epi32(
+            _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15), v);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(even), _mm512_castsi512_si256(sorted));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd), _mm512_extracti64x4_epi64(sorted, 1));
+    }
+
+    // ---- floats ----
+    static ZPX_AVX512 Floats IntsToFloats(Ints v) { return _mm512_maskz_cvtepi32_ps(0xFFFF, v); }
+    static ZPX_AVX512 Floats SplatFloats(float value) { return _mm512_set1_ps(value); }
+    static ZPX_AVX512 Floats MulFloats(Floats a, Floats b) { return _mm512_mul_ps(a, b); }
+    static ZPX_AVX512 Doubles WidenLow(Floats v) { return _mm512_maskz_cvtps_pd(0xFF, _mm512_castps512_ps256(v)); }
+    static ZPX_AVX512 Doubles WidenHigh(Floats v) {
+        return _mm512_maskz_cvtps_pd(0xFF, _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1)));
+    }
+
+    // ---- doubles ----
+    static ZPX_AVX512 Doubles LoadIntsAsDoubles(const int32_t* from) {
+        return _mm512_maskz_cvtepi32_pd(0xFF, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
+    }
+    static ZPX_AVX512 Doubles Splat(double value) { return _mm512_set1_pd(value); }
+    static ZPX_AVX512 Doubles Add(Doubles a, Doubles b) { return _mm512_add_pd(a, b); }
+    static ZPX_AVX512 Doubles Sub(Doubles a, Doubles b) { return _mm512_sub_pd(a, b); }
+    static ZPX_AVX512 Doubles Mul(Doubles a, Doubles b) { return _mm512_mul_pd(a, b); }
+    static ZPX_AVX512 Doubles Div(Doubles a, Doubles b) { return _mm512_div_pd(a, b); }
+    static ZPX_AVX512 Doubles Max(Doubles a, Doubles b) { return _mm512_max_pd(a, b); }
+    static ZPX_AVX512 Doubles Min(Doubles a, Doubles b) { return _mm512_min_pd(a, b); }
+    static ZPX_AVX512 Doubles Floor(Doubles v) {
+        return _mm512_roundscale_pd(v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    }
+    static ZPX_AVX512 bool AnyGreater(Doubles a, Doubles b) { return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ) != 0; }
+    static ZPX_AVX512 Ints Truncate(Doubles low, Doubles high) {
+        return _mm512_inserti64x4(_mm512_zextsi256_si512(_mm512_maskz_cvttpd_epi32(0xFF, low)),
+                                  _mm512_maskz_cvttpd_epi32(0xFF, high), 1);
+    }
+};
+
+#undef ZPX_AVX512
