@@ -55,10 +55,75 @@ struct Avx2 {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(odd), _mm256_extracti128_si256(sorted, 1));
     }
 
+    // ---- 16-bit and 32-bit integer lanes ----
+    static ZPX_AVX2 Ints WidenBytes16(const uint8_t* bytes) {
+        return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
+    }
+    static ZPX_AVX2 Ints NarrowWordsToBytes(Ints v) {
+        return _mm256_permute4x64_epi64(_mm256_packus_epi16(v, v), 0x08);
+    }
+    template <int Count>
+    static ZPX_AVX2 void StoreFirstBytes(uint8_t* to, Ints v) {
+        static_assert(Count == 16 || Count == 8, "half or quarter of a vector");
+        if constexpr (Count == 16) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm256_castsi256_si128(v));
+        } else {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(to), _mm256_castsi256_si128(v));
+        }
+    }
+    static ZPX_AVX2 Ints Splat16(uint16_t value) { return _mm256_set1_epi16(static_cast<short>(value)); }
+    static ZPX_AVX2 Ints Add16(Ints a, Ints b) { return _mm256_add_epi16(a, b); }
+    static ZPX_AVX2 Ints Sub16(Ints a, Ints b) { return _mm256_sub_epi16(a, b); }
+    static ZPX_AVX2 Ints MulLow16(Ints a, Ints b) { return _mm256_mullo_epi16(a, b); }
+    static ZPX_AVX2 Ints MulHighUnsigned16(Ints a, Ints b) { return _mm256_mulhi_epu16(a, b); }
+    static ZPX_AVX2 Ints ShiftRight16(Ints v, int bits) { return _mm256_srl_epi16(v, _mm_cvtsi32_si128(bits)); }
+    static ZPX_AVX2 Ints Add32(Ints a, Ints b) { return _mm256_add_epi32(a, b); }
+    static ZPX_AVX2 Ints Sub32(Ints a, Ints b) { return _mm256_sub_epi32(a, b); }
+    static ZPX_AVX2 Ints MulLow32(Ints a, Ints b) { return _mm256_mullo_epi32(a, b); }
+    static ZPX_AVX2 Ints ClampToByte32(Ints v) {
+        return _mm256_min_epi32(_mm256_max_epi32(v, _mm256_setzero_si256()), _mm256_set1_epi32(255));
+    }
+    template <int A, int B, int C, int D>
+    static ZPX_AVX2 Ints ShuffleWordsInPixels(Ints v) {
+        return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(v, _MM_SHUFFLE(D, C, B, A)), _MM_SHUFFLE(D, C, B, A));
+    }
+
+    // ---- pixels of four lanes of LaneBits ----
+    template <int LaneBits>
+    static ZPX_AVX2 Ints PrefixSumPixels(Ints v) {
+        if constexpr (LaneBits == 16) {
+            const __m256i up1 = _mm256_blend_epi32(_mm256_permute4x64_epi64(v, 0x90), _mm256_setzero_si256(), 0x03);
+            v = _mm256_add_epi16(v, up1);
+            return _mm256_add_epi16(v, _mm256_permute2x128_si256(v, v, 0x08));
+        }
+        return _mm256_add_epi32(v, _mm256_permute2x128_si256(v, v, 0x08));
+    }
+    template <int LaneBits>
+    static ZPX_AVX2 Ints LastPixelEverywhere(Ints v) {
+        if constexpr (LaneBits == 16) return _mm256_permute4x64_epi64(v, 0xFF);
+        return _mm256_permute2x128_si256(v, v, 0x11);
+    }
+    template <int LaneBits>
+    static ZPX_AVX2 Ints BroadcastPixel(const void* pixel) {
+        if constexpr (LaneBits == 16) {
+            return _mm256_broadcastq_epi64(_mm_loadl_epi64(static_cast<const __m128i*>(pixel)));
+        }
+        return _mm256_broadcastsi128_si256(_mm_loadu_si128(static_cast<const __m128i*>(pixel)));
+    }
+
     // ---- floats ----
     static ZPX_AVX2 Floats IntsToFloats(Ints v) { return _mm256_cvtepi32_ps(v); }
     static ZPX_AVX2 Floats SplatFloats(float value) { return _mm256_set1_ps(value); }
     static ZPX_AVX2 Floats MulFloats(Floats a, Floats b) { return _mm256_mul_ps(a, b); }
+    static ZPX_AVX2 Floats LoadFloats(const float* from) { return _mm256_loadu_ps(from); }
+    static ZPX_AVX2 void StoreFloats(float* to, Floats v) { _mm256_storeu_ps(to, v); }
+    static ZPX_AVX2 Floats AddFloats(Floats a, Floats b) { return _mm256_add_ps(a, b); }
+    static ZPX_AVX2 Floats MinFloats(Floats a, Floats b) { return _mm256_min_ps(a, b); }
+    static ZPX_AVX2 Floats MaxFloats(Floats a, Floats b) { return _mm256_max_ps(a, b); }
+    static ZPX_AVX2 Ints TruncateFloats(Floats v) { return _mm256_cvttps_epi32(v); }
+    static ZPX_AVX2 Floats LoadQuads(const float* const (&at)[kInts / 4]) {
+        return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(at[0])), _mm_loadu_ps(at[1]), 1);
+    }
     static ZPX_AVX2 Doubles WidenLow(Floats v) { return _mm256_cvtps_pd(_mm256_castps256_ps128(v)); }
     static ZPX_AVX2 Doubles WidenHigh(Floats v) { return _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)); }
 
@@ -66,6 +131,8 @@ struct Avx2 {
     static ZPX_AVX2 Doubles LoadIntsAsDoubles(const int32_t* from) {
         return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
     }
+    static ZPX_AVX2 Doubles LowIntsToDoubles(Ints v) { return _mm256_cvtepi32_pd(_mm256_castsi256_si128(v)); }
+    static ZPX_AVX2 Doubles HighIntsToDoubles(Ints v) { return _mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1)); }
     static ZPX_AVX2 Doubles Splat(double value) { return _mm256_set1_pd(value); }
     static ZPX_AVX2 Doubles Add(Doubles a, Doubles b) { return _mm256_add_pd(a, b); }
     static ZPX_AVX2 Doubles Sub(Doubles a, Doubles b) { return _mm256_sub_pd(a, b); }

@@ -8,6 +8,7 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <cstring>
 
 // Not always_inline: see ZPX_AVX2.
 #define ZPX_AVX512 inline __attribute__((target("avx512f,avx512bw,avx512vl")))
@@ -62,10 +63,85 @@ struct Avx512 {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd), _mm512_extracti64x4_epi64(sorted, 1));
     }
 
+    // ---- 16-bit and 32-bit integer lanes ----
+    static ZPX_AVX512 Ints WidenBytes16(const uint8_t* bytes) {
+        return _mm512_maskz_cvtepu8_epi16(0xFFFFFFFFu, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes)));
+    }
+    static ZPX_AVX512 Ints NarrowWordsToBytes(Ints v) {
+        return _mm512_zextsi256_si512(_mm512_maskz_cvtusepi16_epi8(0xFFFFFFFFu, v));
+    }
+    template <int Count>
+    static ZPX_AVX512 void StoreFirstBytes(uint8_t* to, Ints v) {
+        static_assert(Count == 32 || Count == 16, "half or quarter of a vector");
+        if constexpr (Count == 32) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm512_castsi512_si256(v));
+        } else {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm512_castsi512_si128(v));
+        }
+    }
+    static ZPX_AVX512 Ints Splat16(uint16_t value) { return _mm512_set1_epi16(static_cast<short>(value)); }
+    static ZPX_AVX512 Ints Add16(Ints a, Ints b) { return _mm512_add_epi16(a, b); }
+    static ZPX_AVX512 Ints Sub16(Ints a, Ints b) { return _mm512_sub_epi16(a, b); }
+    static ZPX_AVX512 Ints MulLow16(Ints a, Ints b) { return _mm512_mullo_epi16(a, b); }
+    static ZPX_AVX512 Ints MulHighUnsigned16(Ints a, Ints b) { return _mm512_mulhi_epu16(a, b); }
+    static ZPX_AVX512 Ints ShiftRight16(Ints v, int bits) {
+        return _mm512_maskz_srl_epi16(0xFFFFFFFFu, v, _mm_cvtsi32_si128(bits));
+    }
+    static ZPX_AVX512 Ints Add32(Ints a, Ints b) { return _mm512_add_epi32(a, b); }
+    static ZPX_AVX512 Ints Sub32(Ints a, Ints b) { return _mm512_sub_epi32(a, b); }
+    static ZPX_AVX512 Ints MulLow32(Ints a, Ints b) { return _mm512_mullo_epi32(a, b); }
+    static ZPX_AVX512 Ints ClampToByte32(Ints v) {
+        return _mm512_min_epi32(_mm512_max_epi32(v, _mm512_setzero_si512()), _mm512_set1_epi32(255));
+    }
+    template <int A, int B, int C, int D>
+    static ZPX_AVX512 Ints ShuffleWordsInPixels(Ints v) {
+        return _mm512_maskz_shufflehi_epi16(0xFFFFFFFFu, _mm512_maskz_shufflelo_epi16(0xFFFFFFFFu, v, _MM_SHUFFLE(D, C, B, A)),
+                                            _MM_SHUFFLE(D, C, B, A));
+    }
+
+    // ---- pixels of four lanes of LaneBits ----
+    template <int LaneBits>
+    static ZPX_AVX512 Ints PrefixSumPixels(Ints v) {
+        const __m512i zero = _mm512_setzero_si512();
+        if constexpr (LaneBits == 16) {
+            v = _mm512_add_epi16(v, _mm512_maskz_alignr_epi64(0xFF, v, zero, 7));
+            v = _mm512_add_epi16(v, _mm512_maskz_alignr_epi64(0xFF, v, zero, 6));
+            return _mm512_add_epi16(v, _mm512_maskz_alignr_epi64(0xFF, v, zero, 4));
+        }
+        v = _mm512_add_epi32(v, _mm512_maskz_alignr_epi64(0xFF, v, zero, 6));
+        return _mm512_add_epi32(v, _mm512_maskz_alignr_epi64(0xFF, v, zero, 4));
+    }
+    template <int LaneBits>
+    static ZPX_AVX512 Ints LastPixelEverywhere(Ints v) {
+        if constexpr (LaneBits == 16) return _mm512_maskz_permutexvar_epi64(0xFF, _mm512_set1_epi64(7), v);
+        return _mm512_maskz_shuffle_i64x2(0xFF, v, v, 0xFF);
+    }
+    template <int LaneBits>
+    static ZPX_AVX512 Ints BroadcastPixel(const void* pixel) {
+        if constexpr (LaneBits == 16) {
+            uint64_t word;
+            memcpy(&word, pixel, sizeof word);
+            return _mm512_set1_epi64(static_cast<long long>(word));
+        }
+        return _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_loadu_si128(static_cast<const __m128i*>(pixel)));
+    }
+
     // ---- floats ----
     static ZPX_AVX512 Floats IntsToFloats(Ints v) { return _mm512_maskz_cvtepi32_ps(0xFFFF, v); }
     static ZPX_AVX512 Floats SplatFloats(float value) { return _mm512_set1_ps(value); }
     static ZPX_AVX512 Floats MulFloats(Floats a, Floats b) { return _mm512_mul_ps(a, b); }
+    static ZPX_AVX512 Floats LoadFloats(const float* from) { return _mm512_loadu_ps(from); }
+    static ZPX_AVX512 void StoreFloats(float* to, Floats v) { _mm512_storeu_ps(to, v); }
+    static ZPX_AVX512 Floats AddFloats(Floats a, Floats b) { return _mm512_add_ps(a, b); }
+    static ZPX_AVX512 Floats MinFloats(Floats a, Floats b) { return _mm512_min_ps(a, b); }
+    static ZPX_AVX512 Floats MaxFloats(Floats a, Floats b) { return _mm512_max_ps(a, b); }
+    static ZPX_AVX512 Ints TruncateFloats(Floats v) { return _mm512_maskz_cvttps_epi32(0xFFFF, v); }
+    static ZPX_AVX512 Floats LoadQuads(const float* const (&at)[kInts / 4]) {
+        const __m256 low = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(at[0])), _mm_loadu_ps(at[1]), 1);
+        const __m256 high = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(at[2])), _mm_loadu_ps(at[3]), 1);
+        return _mm512_castpd_ps(
+            _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(low)), _mm256_castps_pd(high), 1));
+    }
     static ZPX_AVX512 Doubles WidenLow(Floats v) { return _mm512_maskz_cvtps_pd(0xFF, _mm512_castps512_ps256(v)); }
     static ZPX_AVX512 Doubles WidenHigh(Floats v) {
         return _mm512_maskz_cvtps_pd(0xFF, _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1)));
@@ -74,6 +150,12 @@ struct Avx512 {
     // ---- doubles ----
     static ZPX_AVX512 Doubles LoadIntsAsDoubles(const int32_t* from) {
         return _mm512_maskz_cvtepi32_pd(0xFF, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
+    }
+    static ZPX_AVX512 Doubles LowIntsToDoubles(Ints v) {
+        return _mm512_maskz_cvtepi32_pd(0xFF, _mm512_castsi512_si256(v));
+    }
+    static ZPX_AVX512 Doubles HighIntsToDoubles(Ints v) {
+        return _mm512_maskz_cvtepi32_pd(0xFF, _mm512_extracti64x4_epi64(v, 1));
     }
     static ZPX_AVX512 Doubles Splat(double value) { return _mm512_set1_pd(value); }
     static ZPX_AVX512 Doubles Add(Doubles a, Doubles b) { return _mm512_add_pd(a, b); }

@@ -57,10 +57,84 @@ struct Sse2 {
         _mm_storel_epi64(reinterpret_cast<__m128i*>(odd), _mm_unpackhi_epi64(sorted, sorted));
     }
 
+    // ---- 16-bit and 32-bit integer lanes ----
+    // kBytes / 2 bytes, each zero-extended to a 16-bit lane.
+    static inline Ints WidenBytes16(const uint8_t* bytes) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes)), _mm_setzero_si128());
+    }
+    // 16-bit lanes, each clamped to 0..255, as bytes in the first half.
+    static inline Ints NarrowWordsToBytes(Ints v) { return _mm_packus_epi16(v, v); }
+    // The first Count bytes of v (kBytes / 2 or kBytes / 4).
+    template <int Count>
+    static inline void StoreFirstBytes(uint8_t* to, Ints v) {
+        static_assert(Count == 8 || Count == 4, "half or quarter of a vector");
+        if constexpr (Count == 8) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(to), v);
+        } else {
+            const int32_t word = _mm_cvtsi128_si32(v);
+            memcpy(to, &word, sizeof word);
+        }
+    }
+    static inline Ints Splat16(uint16_t value) { return _mm_set1_epi16(static_cast<short>(value)); }
+    static inline Ints Add16(Ints a, Ints b) { return _mm_add_epi16(a, b); }
+    static inline Ints Sub16(Ints a, Ints b) { return _mm_sub_epi16(a, b); }
+    static inline Ints MulLow16(Ints a, Ints b) { return _mm_mullo_epi16(a, b); }
+    static inline Ints MulHighUnsigned16(Ints a, Ints b) { return _mm_mulhi_epu16(a, b); }
+    static inline Ints ShiftRight16(Ints v, int bits) { return _mm_srl_epi16(v, _mm_cvtsi32_si128(bits)); }
+    static inline Ints Add32(Ints a, Ints b) { return _mm_add_epi32(a, b); }
+    static inline Ints Sub32(Ints a, Ints b) { return _mm_sub_epi32(a, b); }
+    // SSE2 has no 32-bit low multiply: the even and odd lanes apart.
+    static inline Ints MulLow32(Ints a, Ints b) {
+        const __m128i even = _mm_mul_epu32(a, b);
+        const __m128i odd = _mm_mul_epu32(_mm_srli_si128(a, 4), _mm_srli_si128(b, 4));
+        return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
+                                  _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+    }
+    // Signed 32-bit lanes clamped to 0..255 (through the saturating packs).
+    static inline Ints ClampToByte32(Ints v) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(v, v), zero);
+        return _mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero);
+    }
+    // The 16-bit lanes A, B, C, D of every pixel (four 16-bit lanes), in that order.
+    template <int A, int B, int C, int D>
+    static inline Ints ShuffleWordsInPixels(Ints v) {
+        return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, _MM_SHUFFLE(D, C, B, A)), _MM_SHUFFLE(D, C, B, A));
+    }
+
+    // ---- pixels of four lanes of LaneBits (16: 64-bit pixels, 32: 128-bit pixels) ----
+    // Every pixel of v plus every pixel before it in v.
+    template <int LaneBits>
+    static inline Ints PrefixSumPixels(Ints v) {
+        if constexpr (LaneBits == 16) return _mm_add_epi16(v, _mm_slli_si128(v, 8));
+        return v;
+    }
+    template <int LaneBits>
+    static inline Ints LastPixelEverywhere(Ints v) {
+        if constexpr (LaneBits == 16) return _mm_unpackhi_epi64(v, v);
+        return v;
+    }
+    template <int LaneBits>
+    static inline Ints BroadcastPixel(const void* pixel) {
+        if constexpr (LaneBits == 16) {
+            const __m128i word = _mm_loadl_epi64(static_cast<const __m128i*>(pixel));
+            return _mm_unpacklo_epi64(word, word);
+        }
+        return LoadInts(pixel);
+    }
+
     // ---- floats ----
     static inline Floats IntsToFloats(Ints v) { return _mm_cvtepi32_ps(v); }
     static inline Floats SplatFloats(float value) { return _mm_set1_ps(value); }
     static inline Floats MulFloats(Floats a, Floats b) { return _mm_mul_ps(a, b); }
+    static inline Floats LoadFloats(const float* from) { return _mm_loadu_ps(from); }
+    static inline void StoreFloats(float* to, Floats v) { _mm_storeu_ps(to, v); }
+    static inline Floats AddFloats(Floats a, Floats b) { return _mm_add_ps(a, b); }
+    static inline Floats MinFloats(Floats a, Floats b) { return _mm_min_ps(a, b); }
+    static inline Floats MaxFloats(Floats a, Floats b) { return _mm_max_ps(a, b); }
+    static inline Ints TruncateFloats(Floats v) { return _mm_cvttps_epi32(v); }
+    // Four floats from each address, in order.
+    static inline Floats LoadQuads(const float* const (&at)[kInts / 4]) { return _mm_loadu_ps(at[0]); }
     static inline Doubles WidenLow(Floats v) { return _mm_cvtps_pd(v); }
     static inline Doubles WidenHigh(Floats v) { return _mm_cvtps_pd(_mm_movehl_ps(v, v)); }
 
@@ -69,6 +143,9 @@ struct Sse2 {
     static inline Doubles LoadIntsAsDoubles(const int32_t* from) {
         return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(from)));
     }
+    // The low or high half of 32-bit lanes, converted.
+    static inline Doubles LowIntsToDoubles(Ints v) { return _mm_cvtepi32_pd(v); }
+    static inline Doubles HighIntsToDoubles(Ints v) { return _mm_cvtepi32_pd(_mm_shuffle_epi32(v, 0xEE)); }
     static inline Doubles Splat(double value) { return _mm_set1_pd(value); }
     static inline Doubles Add(Doubles a, Doubles b) { return _mm_add_pd(a, b); }
     static inline Doubles Sub(Doubles a, Doubles b) { return _mm_sub_pd(a, b); }
