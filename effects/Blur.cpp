@@ -61,8 +61,8 @@ struct BlurBuffers {
     // The result row the second pass reads while it rewrites the row.
     CBuffer<uint8_t> row;
 
-    // rowBufferBytes: the result's rowBytes + slack, or what the vector twin
-    // keeps there instead of the row copy (see BlurWithLanes).
+    // rowBufferBytes: the result's rowBytes + slack, or what the lane rows
+    // keep there instead of the row copy (BlurLaneBytes).
     bool Allocate(int32_t r, int32_t width, int64_t rowBufferBytes) {
         const int64_t span = 2 * static_cast<int64_t>(r) + 1;
         quotient = AllocateZeroedBytes<int32_t>(span * 1024 + 1024);

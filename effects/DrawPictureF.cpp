@@ -12,9 +12,9 @@
 //
 // Outside the plain pixel path an unmasked draw splits each row by what its
 // pixels reach: pixels that reach no source pixel keep their colour, pixels
-// whose four neighbours are all inside go to the vector twin (DrawLanes), and
-// the one or two columns in between, and every row that reaches only one
-// source row, go through the plain loop.
+// whose four neighbours are all inside go to the lane run of the path
+// (DrawLanes.h), and the one or two columns in between, and every row that
+// reaches only one source row, go through the plain loop.
 //
 // What this file does where the drawing rules leave the choice open:
 // - Coordinates that are NaN or infinite, or whose floor does not fit a
@@ -44,6 +44,7 @@
 #include "plugin/HostCallbacks.h"
 #include "plugin/HostRefs.h"
 #include "plugin/HostStrings.h"
+#include "plugin/PixelPath.h"
 #include "plugin/Yield.h"
 
 namespace {
@@ -196,7 +197,7 @@ void DrawPixels(const Placement& at, const RowNeighbours& rows, const ReadRows& 
     }
 }
 
-// ---- the vector twin: unmasked sources, pixels grouped by what they reach ----
+// ---- the lane runs: unmasked sources, pixels grouped by what they reach ----
 
 // Pixels that no neighbour reaches keep their colour, since trunc(c * 1.0)
 // is c, and get the fourth byte.
@@ -273,7 +274,7 @@ void DrawRowWithLanes(const Placement& at, int32_t Y, const ReadRows& source, ui
         const int64_t left = static_cast<int64_t>(X) - at.ix - 1;
         const InteriorRun run{PixelAt(rows.source[kUpperLeft], left), PixelAt(rows.source[kLowerLeft], left),
                               out + static_cast<ptrdiff_t>(X) * kBytesPerPixel, spans.interiorEnd - X};
-        X += drawRun(run, weights);
+        X += drawRun(InteriorRunArgs{&run, &weights});
     }
     DrawPixels<Source, Destination, NoMask>(at, rows, source, noMask, out, X, spans.keepRightStart);
     KeepColours<Destination>(out, spans.keepRightStart, width);
@@ -283,7 +284,7 @@ template <class Source, class Destination, class Mask>
 void DrawRows(const Placement& at, PictureReader& destination, const ReadRows& source, const ReadRows& mask,
               YieldData& yieldRecord) {
     const bool lanesApply = !Mask::present && Source::valid && Destination::valid;
-    const InteriorRunFunction drawRun = lanesApply ? InteriorRunForActivePath() : nullptr;
+    const InteriorRunFunction drawRun = lanesApply ? DrawInteriorLanes(ActivePixelPath()) : nullptr;
     const InteriorWeights weights = InteriorWeightsOf<Source, Destination>(at);
     for (int32_t Y = 0; Y < destination.height; ++Y) {
         if (drawRun != nullptr) {
