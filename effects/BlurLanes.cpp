@@ -22,7 +22,7 @@ constexpr int32_t kLanesPerPixel = 4;
 constexpr int32_t kWidestVector = 16;
 
 // The lane width's operations of a set: 16-bit lanes, divided by one multiply
-// (Divide), or 32-bit lanes, divided through single precision (WideDivide).
+// (Divide16), or 32-bit lanes, divided through single precision (WideDivide).
 template <class Set>
 struct Lanes16 {
     using SetType = Set;
@@ -43,12 +43,11 @@ struct Lanes16 {
     static ZPX_LANES_INLINE Vector Subtract(Vector a, Vector b) { return Set::Sub16(a, b); }
     static ZPX_LANES_INLINE Vector Times(Vector a, Vector b) { return Set::MulLow16(a, b); }
     static ZPX_LANES_INLINE Divisor MakeDivisor(int32_t span) {
-        const WindowDivisor divisor = DivisorFor(span);
+        const Divisor16 divisor = Divisor16For(span);
         return Divisor{Set::Splat16(divisor.multiplier), divisor.shift};
     }
     static ZPX_LANES_INLINE Vector Divide(Vector n, const Divisor& divisor) {
-        const Vector t = Set::MulHighUnsigned16(n, divisor.multiplier);
-        return Set::ShiftRight16(Set::Add16(t, Set::ShiftRight16(Set::Sub16(n, t), 1)), divisor.shift);
+        return Divide16Lanes<Set>(n, divisor.multiplier, divisor.shift);
     }
 };
 

@@ -8,7 +8,7 @@
 // and integer sums are exact in any order (the horizontal pass forms them as
 // running prefix sums modulo the lane width, whose results are the true sums
 // because those fit the lane). Up to kLargestLaneRadius the sums fit 16-bit
-// lanes and each quotient comes from one multiply (see Divide); larger radii
+// lanes and each quotient comes from one multiply (Divide16); larger radii
 // up to kLargestWideLaneRadius take 32-bit lanes, whose quotients come from one
 // multiply in single precision (see WideDivide).
 #pragma once
@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "effects/BlurPixels.h"
+#include "lanes/Divisors.h"
 #include "plugin/PixelPath.h"
 
 // 255 * (2 * 128 + 1) = 65535: the largest radius whose sums fit 16 bits.
@@ -24,29 +25,6 @@ constexpr int32_t kLargestLaneRadius = 128;
 // The largest radius of the 32-bit lanes, which WideDivide needs; larger
 // radii take the plain passes.
 constexpr int32_t kLargestWideLaneRadius = 8191;
-
-// floor(n / d) by one multiply for every 16-bit n and odd d from 3 to 257
-// (Granlund and Montgomery, "Division by invariant integers using
-// multiplication", 1994, unsigned case with N = 16): with l = ceil(log2 d) and
-// m = floor(2^16 (2^l - d) / d) + 1 < 2^16, let t = (m n) >> 16; then
-// floor(n / d) = (t + ((n - t) >> 1)) >> (l - 1). The unit tests check every
-// n for every such d.
-struct WindowDivisor {
-    uint16_t multiplier;
-    uint16_t shift;  // l - 1
-};
-
-inline WindowDivisor DivisorFor(int32_t span) {
-    int32_t l = 0;
-    while ((int32_t{1} << l) < span) ++l;
-    const uint32_t m = static_cast<uint32_t>(((uint64_t{1} << 16) * ((uint64_t{1} << l) - span)) / span + 1);
-    return WindowDivisor{static_cast<uint16_t>(m), static_cast<uint16_t>(l - 1)};
-}
-
-inline uint32_t Divide(uint32_t n, WindowDivisor divisor) {
-    const uint32_t t = (divisor.multiplier * n) >> 16;
-    return (t + ((n - t) >> 1)) >> divisor.shift;
-}
 
 // floor(n / span) for every window sum 0 <= n <= 255 span of an odd span up
 // to 2 kLargestWideLaneRadius + 1, as the vector passes compute it: n times

@@ -87,6 +87,10 @@ struct Avx2 {
     static ZPX_AVX2 Ints ShuffleWordsInPixels(Ints v) {
         return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(v, _MM_SHUFFLE(D, C, B, A)), _MM_SHUFFLE(D, C, B, A));
     }
+    static ZPX_AVX2 Ints GatherPixels64(const uint64_t* base, const int32_t* index, int32_t offset) {
+        return _mm256_set_epi64x(static_cast<long long>(base[index[3] + offset]), static_cast<long long>(base[index[2] + offset]),
+                                 static_cast<long long>(base[index[1] + offset]), static_cast<long long>(base[index[0] + offset]));
+    }
 
     // ---- pixels of four lanes of LaneBits ----
     template <int LaneBits>

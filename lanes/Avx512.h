@@ -98,6 +98,11 @@ struct Avx512 {
         return _mm512_maskz_shufflehi_epi16(0xFFFFFFFFu, _mm512_maskz_shufflelo_epi16(0xFFFFFFFFu, v, _MM_SHUFFLE(D, C, B, A)),
                                             _MM_SHUFFLE(D, C, B, A));
     }
+    static ZPX_AVX512 Ints GatherPixels64(const uint64_t* base, const int32_t* index, int32_t offset) {
+        long long lanes[8];
+        for (int i = 0; i < 8; ++i) lanes[i] = static_cast<long long>(base[index[i] + offset]);
+        return _mm512_set_epi64(lanes[7], lanes[6], lanes[5], lanes[4], lanes[3], lanes[2], lanes[1], lanes[0]);
+    }
 
     // ---- pixels of four lanes of LaneBits ----
     template <int LaneBits>

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 
+#include "lanes/Divisors.h"
 #include "plugin/PixelPath.h"
 
 // Generic lane code is inlined into the set's instance, where the set's
@@ -82,4 +83,11 @@ template <class Row>
 typename Row::Function RowOrPlain(PixelPath path, typename Row::Function plain) {
     const typename Row::Function lanes = RowFor<Row>(path);
     return lanes != nullptr ? lanes : plain;
+}
+
+// Divide16 on the 16-bit lanes of a set, the multiplier spread over them.
+template <class Set>
+ZPX_LANES_INLINE typename Set::Ints Divide16Lanes(typename Set::Ints n, typename Set::Ints multiplier, int shift) {
+    const typename Set::Ints t = Set::MulHighUnsigned16(n, multiplier);
+    return Set::ShiftRight16(Set::Add16(t, Set::ShiftRight16(Set::Sub16(n, t), 1)), shift);
 }

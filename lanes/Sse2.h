@@ -101,6 +101,10 @@ struct Sse2 {
     static inline Ints ShuffleWordsInPixels(Ints v) {
         return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, _MM_SHUFFLE(D, C, B, A)), _MM_SHUFFLE(D, C, B, A));
     }
+    // base[index[i] + offset] for each of the vector's 64-bit lanes.
+    static inline Ints GatherPixels64(const uint64_t* base, const int32_t* index, int32_t offset) {
+        return _mm_set_epi64x(static_cast<long long>(base[index[1] + offset]), static_cast<long long>(base[index[0] + offset]));
+    }
 
     // ---- pixels of four lanes of LaneBits (16: 64-bit pixels, 32: 128-bit pixels) ----
     // Every pixel of v plus every pixel before it in v.
