@@ -49,7 +49,9 @@ struct Avx2 {
         const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d));
         return _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
     }
+    template <int Words>
     static ZPX_AVX2 void StoreEvenOddWords(Ints v, uint32_t* even, uint32_t* odd) {
+        static_assert(Words == 8, "a whole vector");
         const __m256i sorted = _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(even), _mm256_castsi256_si128(sorted));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(odd), _mm256_extracti128_si256(sorted, 1));

@@ -56,11 +56,20 @@ struct Avx512 {
         return _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15),
                                         bytes);
     }
+    template <int Words>
     static ZPX_AVX512 void StoreEvenOddWords(Ints v, uint32_t* even, uint32_t* odd) {
-        const __m512i sorted = _mm512_permutexvar_epi32(
-            _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15), v);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(even), _mm512_castsi512_si256(sorted));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd), _mm512_extracti64x4_epi64(sorted, 1));
+        static_assert(Words == 16 || Words == 8, "a whole vector or its first half");
+        if constexpr (Words == 16) {
+            const __m512i sorted = _mm512_permutexvar_epi32(
+                _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15), v);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(even), _mm512_castsi512_si256(sorted));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd), _mm512_extracti64x4_epi64(sorted, 1));
+        } else {
+            const __m256i sorted =
+                _mm256_permutevar8x32_epi32(_mm512_castsi512_si256(v), _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(even), _mm256_castsi256_si128(sorted));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(odd), _mm256_extracti128_si256(sorted, 1));
+        }
     }
 
     // ---- 16-bit and 32-bit integer lanes ----

@@ -50,8 +50,10 @@ struct Sse2 {
     static inline Ints NarrowToBytes(Ints a, Ints b, Ints c, Ints d) {
         return _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
     }
-    // The even 32-bit lanes to `even`, the odd ones to `odd`, kInts / 2 words each.
+    // Of the first Words 32-bit lanes, the even ones to `even`, the odd ones to `odd`.
+    template <int Words>
     static inline void StoreEvenOddWords(Ints v, uint32_t* even, uint32_t* odd) {
+        static_assert(Words == 4, "a whole vector");
         const __m128i sorted = _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 1, 2, 0));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(even), sorted);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(odd), _mm_unpackhi_epi64(sorted, sorted));

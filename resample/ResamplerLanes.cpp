@@ -60,78 +60,93 @@ Normaliser NormaliserFor(float weightSum) {
 uint32_t NormalisedChannelByReciprocal(double accumulator, const Normaliser& normaliser) {
     const float weightSum = static_cast<float>(normaliser.weightSum);
     if (!normaliser.usable) return NormalisedChannel(accumulator, weightSum);
-    double value = accumulator * normaliser.reciprocal + 0.5;
-    value = std::isnan(value) ? -0.5 : std::min(std::max(value, -0.5), 256.5);
+    const double value = accumulator * normaliser.reciprocal + 0.5;
     if (!normaliser.exact && std::floor(value + kReciprocalMargin) > value - kReciprocalMargin) {
         return NormalisedChannel(accumulator, weightSum);
     }
-    return static_cast<uint32_t>(std::min(std::max(value, 0.0), 255.0));
+    // The lanes truncate min(255, value) and clamp below at 0, NaN included.
+    return !(value > 0.0) ? 0 : static_cast<uint32_t>(std::min(255.0, value));
 }
 
 // ---- the tables of the horizontal row ----
 
 bool ResampleLaneTables::Build(const ContributionList* source, int32_t width, int32_t sourceWidth) {
     const int32_t padded = (width + kGroup - 1) / kGroup * kGroup;
+    columns_ = AllocateZeroed<Column>(padded);
+    groups_ = AllocateZeroed<Group>(padded / kGroup);
+    stretches_ = AllocateZeroed<Stretch>(padded / kGroup);
+    if (!columns_ || !groups_ || !stretches_) return false;
+
+    // Each column's dense span; a list whose taps all weigh 0 gives black, as an empty one does.
     int64_t total = 0;
+    for (int32_t group = 0; group < padded; group += kGroup) {
+        int32_t first = sourceWidth, end = 0;
+        int32_t span[kGroup] = {};
+        for (int32_t c = 0; c < kGroup; ++c) {
+            const int32_t i = group + c;
+            Column& column = columns_[i];
+            column = Column{-1, NormaliserFor(i < width ? source[i].weightSum : 0.0f)};
+            if (i >= width) continue;
+            const ContributionList& list = source[i];
+            bool anyWeight = false;
+            for (int32_t t = 0; t < list.count; ++t) anyWeight = anyWeight || list.entries[t].weight != 0.0f;
+            if (!anyWeight) continue;
+            column.firstPixel = list.entries[0].pixel;
+            span[c] = list.entries[list.count - 1].pixel - column.firstPixel + 1;
+            first = std::min(first, column.firstPixel);
+        }
+        int32_t taps = 0;
+        for (int32_t c = 0; c < kGroup; ++c) taps = std::max(taps, span[c]);
+        if (taps == 0) first = 0;
+        for (int32_t c = 0; c < kGroup; ++c) {
+            if (columns_[group + c].firstPixel < 0) columns_[group + c].firstPixel = first;
+            end = std::max(end, columns_[group + c].firstPixel + taps);
+        }
+        groups_[group / kGroup] = Group{total, taps};
+        total += static_cast<int64_t>(taps) * kGroup;
+        stretches_[group / kGroup] = Stretch{group, std::min(group + kGroup, width), first, taps == 0 ? first : end};
+    }
+    weights_ = AllocateZeroed<double>(std::max<int64_t>(total, 1));
+    if (!weights_) return false;
     for (int32_t i = 0; i < width; ++i) {
         const ContributionList& list = source[i];
-        if (list.count > 0) total += static_cast<int64_t>(list.entries[list.count - 1].pixel) - list.entries[0].pixel + 1;
-    }
-    lists_ = AllocateZeroed<List>(padded);
-    weights_ = AllocateZeroed<double>(std::max<int64_t>(total, 1));
-    stretches_ = AllocateZeroed<Stretch>(padded / kGroup);
-    if (!lists_ || !weights_ || !stretches_) return false;
-
-    int64_t next = 0;
-    for (int32_t i = 0; i < padded; ++i) {
-        List& flat = lists_[i];
-        flat = List{0, static_cast<int32_t>(next), 0, NormaliserFor(0.0f)};
-        if (i >= width) continue;
-        const ContributionList& list = source[i];
-        flat.normaliser = NormaliserFor(list.weightSum);
-        bool anyWeight = false;
-        for (int32_t t = 0; t < list.count; ++t) anyWeight = anyWeight || list.entries[t].weight != 0.0f;
-        // A list whose taps all weigh 0 gives black, as an empty one does.
-        if (!anyWeight) continue;
-        flat.firstPixel = list.entries[0].pixel;
-        flat.count = list.entries[list.count - 1].pixel - flat.firstPixel + 1;
+        const Group& group = groups_[i / kGroup];
+        double* weights = weights_.get() + group.first + i % kGroup;
         for (int32_t t = 0; t < list.count; ++t) {
-            weights_[next + (list.entries[t].pixel - flat.firstPixel)] = static_cast<double>(list.entries[t].weight);
+            const int64_t tap = list.entries[t].pixel - columns_[i].firstPixel;
+            if (tap >= 0 && tap < group.taps) weights[tap * kGroup] = static_cast<double>(list.entries[t].weight);
         }
-        next += flat.count;
     }
 
     // Stretches: whole groups while the source pixels their taps read fit
     // kStretchPixels; a group alone may read more.
     stretchCount = 0;
     int32_t widest = 0;
-    for (int32_t group = 0; group < padded; group += kGroup) {
-        int32_t first = sourceWidth, end = 0;
-        for (int32_t i = group; i < group + kGroup; ++i) {
-            if (lists_[i].count == 0) continue;
-            first = std::min(first, lists_[i].firstPixel);
-            end = std::max(end, lists_[i].firstPixel + lists_[i].count);
-        }
-        if (first >= end) first = end = 0;
+    for (int32_t g = 0; g < padded / kGroup; ++g) {
+        const Stretch next = stretches_[g];
         if (stretchCount > 0) {
             Stretch& last = stretches_[stretchCount - 1];
-            const bool lastEmpty = last.firstPixel == last.endPixel, empty = first == end;
-            const int32_t mergedFirst = empty ? last.firstPixel : lastEmpty ? first : std::min(last.firstPixel, first);
-            const int32_t mergedEnd = empty ? last.endPixel : lastEmpty ? end : std::max(last.endPixel, end);
+            const int32_t mergedFirst = std::min(last.firstPixel, next.firstPixel);
+            const int32_t mergedEnd = std::max(last.endPixel, next.endPixel);
             if (mergedEnd - mergedFirst <= kStretchPixels) {
-                last = Stretch{last.firstColumn, std::min(group + kGroup, width), mergedFirst, mergedEnd};
+                last = Stretch{last.firstColumn, next.endColumn, mergedFirst, mergedEnd};
                 widest = std::max(widest, mergedEnd - mergedFirst);
                 continue;
             }
         }
-        stretches_[stretchCount++] = Stretch{group, std::min(group + kGroup, width), first, end};
-        widest = std::max(widest, end - first);
+        stretches_[stretchCount++] = next;
+        widest = std::max(widest, next.endPixel - next.firstPixel);
     }
+    // A group's zero-weight taps may reach past the last source pixel: they
+    // read whatever finite values the buffer holds there, and nothing past
+    // the row is decoded.
+    for (int32_t i = 0; i < stretchCount; ++i) stretches_[i].endPixel = std::min(stretches_[i].endPixel, sourceWidth);
     decoded_ = AllocateZeroedBytes<uint8_t>(static_cast<int64_t>(widest) * kDecodedInts * 4 + kDecodedSlack + 64);
     if (!decoded_) return false;
     const uintptr_t address = reinterpret_cast<uintptr_t>(decoded_.get());
     decoded = reinterpret_cast<int32_t*>((address + 63) & ~static_cast<uintptr_t>(63));
-    lists = lists_.get();
+    columns = columns_.get();
+    groups = groups_.get();
     weights = weights_.get();
     stretches = stretches_.get();
     return true;
@@ -141,25 +156,28 @@ namespace {
 
 // ---- dividing by weightSum, on lanes ----
 
-// accumulator * reciprocal + 0.5 (or the quotient's value), clamped to
-// -0.5 .. 256.5 with NaN at -0.5: truncated, the lanes then give the plain
-// channel clamped to 0 .. 256, which narrowing or a minimum ends at 255.
+// accumulator * reciprocal + 0.5 (or the quotient's value), at most 255 with
+// NaN kept: truncated, and narrowed with saturation or clamped, every lane
+// then gives the plain channel (NaN and values below 0 truncate to 0 or to
+// the integer minimum, both 0 once clamped).
 template <class Set>
 ZPX_LANES_INLINE typename Set::Doubles ClampedValue(typename Set::Doubles value) {
-    return Set::Min(Set::Max(value, Set::Splat(-0.5)), Set::Splat(256.5));
+    return Set::Min(Set::Splat(255.0), value);
 }
 
 template <class Set>
 ZPX_LANES_INLINE typename Set::Doubles ByReciprocal(typename Set::Doubles accumulator, const Normaliser& normaliser) {
-    return ClampedValue<Set>(Set::Add(Set::Mul(accumulator, Set::Splat(normaliser.reciprocal)), Set::Splat(0.5)));
+    return Set::Add(Set::Mul(accumulator, Set::Splat(normaliser.reciprocal)), Set::Splat(0.5));
 }
 
 template <class Set>
 ZPX_LANES_INLINE typename Set::Doubles ByQuotient(typename Set::Doubles accumulator, const Normaliser& normaliser) {
-    return ClampedValue<Set>(Set::Add(Set::Div(accumulator, Set::Splat(normaliser.weightSum)), Set::Splat(0.5)));
+    return Set::Add(Set::Div(accumulator, Set::Splat(normaliser.weightSum)), Set::Splat(0.5));
 }
 
 // Whether a step of the truncation lies within the margin of a lane's value.
+// Beyond the 32-bit range the baseline set's Floor is not exact, but no step
+// lies there: every such value clamps alike either way.
 template <class Set>
 ZPX_LANES_INLINE bool NearAStep(typename Set::Doubles value) {
     const typename Set::Doubles margin = Set::Splat(kReciprocalMargin);
@@ -185,10 +203,14 @@ ZPX_LANES_INLINE void Normalise(const typename Set::Doubles (&accumulators)[N], 
             values[k] = ByReciprocal<Set>(accumulators[k], *lists[k / PerList]);
             if (!exact) near = near | NearAStep<Set>(values[k]);
         }
-        if (!near) return;
+        if (!near) {
+#pragma GCC unroll 16
+            for (int k = 0; k < N; ++k) values[k] = ClampedValue<Set>(values[k]);
+            return;
+        }
     }
-    #pragma GCC unroll 16
-    for (int k = 0; k < N; ++k) values[k] = ByQuotient<Set>(accumulators[k], *lists[k / PerList]);
+#pragma GCC unroll 16
+    for (int k = 0; k < N; ++k) values[k] = ClampedValue<Set>(ByQuotient<Set>(accumulators[k], *lists[k / PerList]));
 }
 
 // ---- horizontal ----
@@ -205,17 +227,20 @@ ZPX_LANES_INLINE void DecodePixels(const uint8_t* const (&rows)[2], int32_t from
                             Set::WidenBytes(bytes)),
                         keep);
     };
-    for (int32_t j = from; j < to; j += kPixels, out += kPixels * kDecodedInts) {
-        const uint8_t* pixels[2] = {rows[0] + static_cast<ptrdiff_t>(j) * 4, rows[1] + static_cast<ptrdiff_t>(j) * 4};
+    auto decode = [&](const uint8_t* first, const uint8_t* second, int32_t* at) __attribute__((always_inline)) {
+        Ints a, b;
+        Set::InterleaveBlocks(arranged(first), arranged(second), a, b);
+        Set::StoreInts(at, a);
+        Set::StoreInts(at + Set::kInts, b);
+    };
+    int32_t j = from;
+    for (; j + kPixels <= to; j += kPixels, out += kPixels * kDecodedInts) {
+        decode(rows[0] + static_cast<ptrdiff_t>(j) * 4, rows[1] + static_cast<ptrdiff_t>(j) * 4, out);
+    }
+    if (j < to) {  // the last pixels of the stretch: nothing past the row is read
         uint8_t tail[2][Set::kInts] = {};
-        if (j + kPixels > to) {  // the last pixels of the stretch: nothing past the row is read
-            #pragma GCC unroll 16
-            for (int r = 0; r < 2; ++r) pixels[r] = static_cast<const uint8_t*>(memcpy(tail[r], pixels[r], static_cast<size_t>(to - j) * 4));
-        }
-        Ints first, second;
-        Set::InterleaveBlocks(arranged(pixels[0]), arranged(pixels[1]), first, second);
-        Set::StoreInts(out, first);
-        Set::StoreInts(out + Set::kInts, second);
+        for (int r = 0; r < 2; ++r) memcpy(tail[r], rows[r] + static_cast<ptrdiff_t>(j) * 4, static_cast<size_t>(to - j) * 4);
+        decode(tail[0], tail[1], out);
     }
 }
 
@@ -235,43 +260,44 @@ ZPX_LANES_INLINE void SumColumns(const ResampleLaneTables& tables, int32_t colum
                                  const ResampleRowHArgs& row) {
     using Doubles = typename Set::Doubles;
     constexpr int kParts = 8 / Set::kDoubles;  // vectors per destination pixel of both rows
-    constexpr int kColumns = Set::kBytes / 8;  // destination pixels per group: 8 vectors in all
-    const ResampleLaneTables::List* lists = tables.lists + column;
+    // Destination pixels summed side by side: eight vectors of sums in all.
+    constexpr int kColumns = Set::kBytes / 8;
+    constexpr int kInts = kColumns * 8 / Set::kInts;  // vectors of truncated channels
+    const ResampleLaneTables::Column* columns = tables.columns + column;
+    const ResampleLaneTables::Group& group = tables.groups[column / ResampleLaneTables::kGroup];
+    const double* weights = tables.weights + group.first + column % ResampleLaneTables::kGroup;
     Doubles sums[kColumns][kParts];
     const int32_t* pixels[kColumns];
-    const double* weights[kColumns];
-    int32_t both = lists[0].count;
-    #pragma GCC unroll 16
+#pragma GCC unroll 16
     for (int c = 0; c < kColumns; ++c) {
-        #pragma GCC unroll 16
+#pragma GCC unroll 16
         for (int part = 0; part < kParts; ++part) sums[c][part] = Set::Splat(0.0);
-        pixels[c] = tables.decoded + static_cast<ptrdiff_t>(lists[c].count > 0 ? lists[c].firstPixel - decodedFrom : 0) * kDecodedInts;
-        weights[c] = tables.weights + lists[c].first;
-        both = std::min(both, lists[c].count);
+        pixels[c] = tables.decoded + static_cast<ptrdiff_t>(columns[c].firstPixel - decodedFrom) * kDecodedInts;
     }
-    for (int32_t t = 0; t < both; ++t) {
-        #pragma GCC unroll 16
-        for (int c = 0; c < kColumns; ++c) AddTap<Set>(sums[c], pixels[c] + t * kDecodedInts, weights[c][t]);
-    }
-    #pragma GCC unroll 16
-    for (int c = 0; c < kColumns; ++c) {
-        for (int32_t t = both; t < lists[c].count; ++t) AddTap<Set>(sums[c], pixels[c] + t * kDecodedInts, weights[c][t]);
+    for (int32_t t = 0; t < group.taps; ++t, weights += ResampleLaneTables::kGroup) {
+#pragma GCC unroll 16
+        for (int c = 0; c < kColumns; ++c) AddTap<Set>(sums[c], pixels[c] + t * kDecodedInts, weights[c]);
     }
 
     const Doubles(&flat)[kColumns * kParts] = reinterpret_cast<const Doubles(&)[kColumns * kParts]>(sums);
     const Normaliser* normalisers[kColumns];
-    #pragma GCC unroll 16
-    for (int c = 0; c < kColumns; ++c) normalisers[c] = &lists[c].normaliser;
+#pragma GCC unroll 16
+    for (int c = 0; c < kColumns; ++c) normalisers[c] = &columns[c].normaliser;
     Doubles values[kColumns * kParts];
     Normalise<Set, kColumns * kParts, kParts>(flat, normalisers, values);
-    const typename Set::Ints words =
-        Set::NarrowToBytes(Set::Truncate(values[0], values[1]), Set::Truncate(values[2], values[3]),
-                           Set::Truncate(values[4], values[5]), Set::Truncate(values[6], values[7]));
+    // Four vectors to narrow: the truncated channels, repeated where they fill fewer.
+    typename Set::Ints ints[4];
+#pragma GCC unroll 4
+    for (int k = 0; k < kInts; ++k) ints[k] = Set::Truncate(values[2 * k], values[2 * k + 1]);
+#pragma GCC unroll 4
+    for (int k = kInts; k < 4; ++k) ints[k] = ints[k - kInts];
+    // Words of both rows alternately, column by column.
+    const typename Set::Ints words = Set::NarrowToBytes(ints[0], ints[1], ints[2], ints[3]);
     if (column + kColumns <= row.width) {
-        Set::StoreEvenOddWords(words, row.out[0] + column, row.out[1] + column);
+        Set::template StoreEvenOddWords<2 * kColumns>(words, row.out[0] + column, row.out[1] + column);
     } else {
         uint32_t even[kColumns], odd[kColumns];
-        Set::StoreEvenOddWords(words, even, odd);
+        Set::template StoreEvenOddWords<2 * kColumns>(words, even, odd);
         const size_t bytes = static_cast<size_t>(row.width - column) * 4;
         memcpy(row.out[0] + column, even, bytes);
         memcpy(row.out[1] + column, odd, bytes);
@@ -328,8 +354,7 @@ struct ResampleRowV : RowSignature<ResampleRowVArgs> {
             Ints pixels = Set::SplatInts(static_cast<int32_t>(Destination::fourthWritten));
             #pragma GCC unroll 16
             for (int c = 0; c < 3; ++c) {
-                const Doubles top = Set::Splat(255.0);
-                const Ints channel = Set::Truncate(Set::Min(values[2 * c], top), Set::Min(values[2 * c + 1], top));
+                const Ints channel = Set::ClampToByte32(Set::Truncate(values[2 * c], values[2 * c + 1]));
                 pixels = Set::Or(pixels, Set::ShiftLeft(channel, kDestinationShifts[c]));
             }
             Set::StoreInts(row.out + static_cast<ptrdiff_t>(i) * 4, pixels);

@@ -30,38 +30,44 @@ Normaliser NormaliserFor(float weightSum);
 // NormalisedChannel(accumulator, weightSum) as the lanes compute it, for the tests.
 uint32_t NormalisedChannelByReciprocal(double accumulator, const Normaliser& normaliser);
 
-// What the horizontal lane row needs beyond the lists, made once per call:
-// every list's taps dense from its first source pixel with the weights
-// widened to double (a pixel the list leaves out, or a tap of weight 0, weighs
-// +0.0, which leaves a sum unchanged), its normaliser, and room for the
-// decoded source pixels of a stretch of the row.
+// What the horizontal lane row needs beyond the lists, made once per call.
+// Destination columns go in groups of kGroup, whose taps run side by side:
+// each column's taps are dense from its first source pixel on, as many in
+// every column of a group (a pixel the list leaves out, a tap of weight 0 and
+// the taps past a list's last pixel weigh +0.0, which leaves a sum
+// unchanged), their weights widened to double and laid out tap by tap, the
+// group's columns side by side. With them go each column's normaliser and
+// room for the decoded source pixels of a stretch of the row.
 class ResampleLaneTables {
 public:
     // False when a table cannot be had: the plain rows run then.
     bool Build(const ContributionList* lists, int32_t width, int32_t sourceWidth);
 
-    struct List {
+    static constexpr int32_t kGroup = 8;
+    struct Column {
         int32_t firstPixel;  // the source pixel of the first tap
-        int32_t first;       // index of the first tap in weights
-        int32_t count;       // taps, one per source pixel from firstPixel on; 0 gives black
         Normaliser normaliser;
     };
-    // Lists in groups of kGroup destination columns, and stretches of whole
-    // groups whose source pixels fit the decoded buffer together.
-    static constexpr int32_t kGroup = 8;
+    struct Group {
+        int64_t first;  // index of the group's first weight
+        int32_t taps;   // taps of each column
+    };
+    // Stretches of whole groups whose source pixels fit the decoded buffer together.
     struct Stretch {
         int32_t firstColumn, endColumn;  // destination columns, whole groups but the last
         int32_t firstPixel, endPixel;    // the source pixels their taps read
     };
 
-    const List* lists = nullptr;  // padded with empty lists to whole groups
+    const Column* columns = nullptr;  // padded with black columns to whole groups
+    const Group* groups = nullptr;
     const double* weights = nullptr;
     const Stretch* stretches = nullptr;
     int32_t stretchCount = 0;
     int32_t* decoded = nullptr;  // 8 ints per source pixel: two rows, four channels
 
 private:
-    CBuffer<List> lists_;
+    CBuffer<Column> columns_;
+    CBuffer<Group> groups_;
     CBuffer<double> weights_;
     CBuffer<Stretch> stretches_;
     CBuffer<uint8_t> decoded_;

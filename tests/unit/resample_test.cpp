@@ -70,13 +70,13 @@ TEST_F(Resample, TooWideForAPlainPictureRunsTheRowsThenGivesNil) {
 TEST_F(Resample, EveryAllocationFailingInTurnLeavesNothingBehind) {
     REALpicture source = zpxtest::MakePicture(host, 9, 6, false, zpxtest::TestPattern);
     // The buffer, the list array and the second list array (height > width)
-    // are needed; a list's entries are not, and the lane row's four tables
+    // are needed; a list's entries are not, and the lane row's five tables
     // only decide which row runs.
     struct Case {
         PixelPath path;
         std::vector<int> essential, laneTables;
     };
-    for (const Case& path : {Case{PixelPath::Plain, {1, 2, 7}, {}}, Case{PixelPath::Baseline, {1, 2, 11}, {7, 8, 9, 10}}}) {
+    for (const Case& path : {Case{PixelPath::Plain, {1, 2, 7}, {}}, Case{PixelPath::Baseline, {1, 2, 12}, {7, 8, 9, 10, 11}}}) {
         ForcePixelPath(path.path);
         zpxtest::ResetAllocationFaults();
         REALpicture whole = PictureScalingZPX(source, 3, 4, 12, 0);
