@@ -32,18 +32,25 @@ struct Avx2 {
     static ZPX_AVX2 Ints WidenBytes(const uint8_t* bytes) {
         return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes)));
     }
+    static ZPX_AVX2 void WidenPixelPairs(const uint8_t* a, const uint8_t* b, Ints& first, Ints& second) {
+        const __m128i pairs = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)),
+                                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b)));
+        first = _mm256_cvtepu8_epi32(pairs);
+        second = _mm256_cvtepu8_epi32(_mm_srli_si128(pairs, 8));
+    }
     template <int A, int B, int C, int D>
-    static ZPX_AVX2 Ints ShuffleInPixels(Ints v) {
-        return _mm256_shuffle_epi32(v, _MM_SHUFFLE(D, C, B, A));
+    static ZPX_AVX2 Ints ArrangeBytesInWords(Ints v) {
+        const __m128i order = _mm_setr_epi8(A, B, C, D, A + 4, B + 4, C + 4, D + 4, A + 8, B + 8, C + 8, D + 8,
+                                            A + 12, B + 12, C + 12, D + 12);
+        const __m128i zeroed = _mm_setr_epi8(A < 0, B < 0, C < 0, D < 0, A < 0, B < 0, C < 0, D < 0, A < 0, B < 0,
+                                             C < 0, D < 0, A < 0, B < 0, C < 0, D < 0);
+        // Index bytes with the top bit set give 0.
+        return _mm256_shuffle_epi8(v, _mm256_broadcastsi128_si256(_mm_or_si128(order, _mm_slli_epi16(zeroed, 7))));
     }
     static ZPX_AVX2 Ints And(Ints a, Ints b) { return _mm256_and_si256(a, b); }
     static ZPX_AVX2 Ints Or(Ints a, Ints b) { return _mm256_or_si256(a, b); }
     static ZPX_AVX2 Ints ShiftRight(Ints v, int bits) { return _mm256_srli_epi32(v, bits); }
     static ZPX_AVX2 Ints ShiftLeft(Ints v, int bits) { return _mm256_slli_epi32(v, bits); }
-    static ZPX_AVX2 void InterleaveBlocks(Ints a, Ints b, Ints& first, Ints& second) {
-        first = _mm256_permute2x128_si256(a, b, 0x20);
-        second = _mm256_permute2x128_si256(a, b, 0x31);
-    }
     // The packs work within 128-bit halves; the permute puts the words back in order.
     static ZPX_AVX2 Ints NarrowToBytes(Ints a, Ints b, Ints c, Ints d) {
         const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d));

@@ -34,9 +34,19 @@ struct Avx512 {
     static ZPX_AVX512 Ints WidenBytes(const uint8_t* bytes) {
         return _mm512_maskz_cvtepu8_epi32(0xFFFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
     }
+    static ZPX_AVX512 void WidenPixelPairs(const uint8_t* a, const uint8_t* b, Ints& first, Ints& second) {
+        const __m128i rowA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+        const __m128i rowB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+        first = _mm512_maskz_cvtepu8_epi32(0xFFFF, _mm_unpacklo_epi32(rowA, rowB));
+        second = _mm512_maskz_cvtepu8_epi32(0xFFFF, _mm_unpackhi_epi32(rowA, rowB));
+    }
     template <int A, int B, int C, int D>
-    static ZPX_AVX512 Ints ShuffleInPixels(Ints v) {
-        return _mm512_maskz_shuffle_epi32(0xFFFF, v, static_cast<_MM_PERM_ENUM>(_MM_SHUFFLE(D, C, B, A)));
+    static ZPX_AVX512 Ints ArrangeBytesInWords(Ints v) {
+        const __m128i order = _mm_setr_epi8(A, B, C, D, A + 4, B + 4, C + 4, D + 4, A + 8, B + 8, C + 8, D + 8,
+                                            A + 12, B + 12, C + 12, D + 12);
+        const __m128i zeroed = _mm_setr_epi8(A < 0, B < 0, C < 0, D < 0, A < 0, B < 0, C < 0, D < 0, A < 0, B < 0,
+                                             C < 0, D < 0, A < 0, B < 0, C < 0, D < 0);
+        return _mm512_shuffle_epi8(v, _mm512_broadcast_i32x4(_mm_or_si128(order, _mm_slli_epi16(zeroed, 7))));
     }
     static ZPX_AVX512 Ints And(Ints a, Ints b) { return _mm512_and_si512(a, b); }
     static ZPX_AVX512 Ints Or(Ints a, Ints b) { return _mm512_or_si512(a, b); }
@@ -45,10 +55,6 @@ struct Avx512 {
     }
     static ZPX_AVX512 Ints ShiftLeft(Ints v, int bits) {
         return _mm512_maskz_slli_epi32(0xFFFF, v, static_cast<unsigned>(bits));
-    }
-    static ZPX_AVX512 void InterleaveBlocks(Ints a, Ints b, Ints& first, Ints& second) {
-        first = _mm512_permutex2var_epi64(a, _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11), b);
-        second = _mm512_permutex2var_epi64(a, _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15), b);
     }
     // The packs work within 128-bit blocks; the permute puts the words back in order.
     static ZPX_AVX512 Ints NarrowToBytes(Ints a, Ints b, Ints c, Ints d) {

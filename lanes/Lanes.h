@@ -42,10 +42,6 @@ struct RowSignature {
     using Function = Result (*)(const Args&);
 };
 
-// Each pixel's first three 32-bit lanes of four kept, the fourth cleared; 64 bytes for the widest set.
-alignas(64) inline constexpr int32_t kFirstThreeOfFour[16] = {-1, -1, -1, 0, -1, -1, -1, 0,
-                                                               -1, -1, -1, 0, -1, -1, -1, 0};
-
 #if defined(__x86_64__) || defined(__i386__)
 // GCC 12's AVX-512 intrinsics start many results from a deliberately undefined
 // vector, which -Wmaybe-uninitialized reports inside the header.

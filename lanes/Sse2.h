@@ -33,19 +33,29 @@ struct Sse2 {
         return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(word), zero), zero);
     }
     // Lanes A, B, C, D of every group of four 32-bit lanes (a pixel), in that order.
+    // kInts / 4 pixels (four bytes each) of row a and of row b, each byte
+    // zero-extended to a 32-bit lane, the pixels of both rows alternately: the
+    // first half of them into first, the rest into second.
+    static inline void WidenPixelPairs(const uint8_t* a, const uint8_t* b, Ints& first, Ints& second) {
+        first = WidenBytes(a);
+        second = WidenBytes(b);
+    }
+    // Byte A, B, C, D of every 32-bit lane, in that order; -1 gives 0.
     template <int A, int B, int C, int D>
-    static inline Ints ShuffleInPixels(Ints v) {
-        return _mm_shuffle_epi32(v, _MM_SHUFFLE(D, C, B, A));
+    static inline Ints ArrangeBytesInWords(Ints v) {
+        const int from[4] = {A, B, C, D};
+        Ints arranged = _mm_setzero_si128();
+        for (int to = 0; to < 4; ++to) {
+            if (from[to] < 0) continue;
+            const Ints byte = _mm_and_si128(_mm_srli_epi32(v, 8 * from[to]), _mm_set1_epi32(0xFF));
+            arranged = _mm_or_si128(arranged, _mm_slli_epi32(byte, 8 * to));
+        }
+        return arranged;
     }
     static inline Ints And(Ints a, Ints b) { return _mm_and_si128(a, b); }
     static inline Ints Or(Ints a, Ints b) { return _mm_or_si128(a, b); }
     static inline Ints ShiftRight(Ints v, int bits) { return _mm_srli_epi32(v, bits); }
     static inline Ints ShiftLeft(Ints v, int bits) { return _mm_slli_epi32(v, bits); }
-    // The 128-bit blocks of a and b alternately: a0 b0 a1 b1 ... into first, then second.
-    static inline void InterleaveBlocks(Ints a, Ints b, Ints& first, Ints& second) {
-        first = a;
-        second = b;
-    }
     // 32-bit lanes of a, b, c, d in order, each clamped to 0..255, as bytes.
     static inline Ints NarrowToBytes(Ints a, Ints b, Ints c, Ints d) {
         return _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));

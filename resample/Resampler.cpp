@@ -61,7 +61,10 @@ void ResampleRows(PictureReader& reader, const ContributionList* lists, uint32_t
     // Two rows a call; a last odd row is given twice, and both write the same words.
     for (int32_t k = 0; k < reader.height; k += 2) {
         const int32_t second = k + 1 < reader.height ? k + 1 : k;
+        const int32_t next = k + 2 < reader.height ? k + 2 : -1;
+        const int32_t nextSecond = k + 3 < reader.height ? k + 3 : next;
         ResampleRowHArgs args{{reader.RowAddress(k), reader.RowAddress(second)},
+                              {next < 0 ? nullptr : reader.RowAddress(next), next < 0 ? nullptr : reader.RowAddress(nextSecond)},
                               {buffer + static_cast<ptrdiff_t>(k) * width, buffer + static_cast<ptrdiff_t>(second) * width},
                               second - k + 1, width, reader.bytesPerPixel, lists, &tables};
         row(args);

@@ -1,16 +1,15 @@
 // ScalingZPX's rows on lanes (see ResamplerLanes.h).
 //
 // Horizontal: two source rows at a time. A stretch of each is decoded once to
-// 32-bit integers, eight per source pixel: the pixel's blue, green, red and 0
-// in row k, then in row k + 1 (the fourth byte is never read). A vector of
+// 32-bit integers, eight per source pixel: the pixel's four bytes in row k,
+// then in row k + 1, the fourth cleared (it is never read). A vector of
 // doubles then holds destination pixels of both rows, so every weight load
 // serves two rows: per tap it converts the pixel's integers (exactly) and adds
 // their product with the widened weight. An 8-bit channel times a float
 // weight is exact in double, so each product equals the plain one, and each
 // accumulator adds them in the stored order. Several destination columns are
-// summed at once to keep the adders busy; their channels, rounded, come out
-// as intermediate words directly, since the lanes already hold blue, green,
-// red and 0.
+// summed at once to keep the adders busy; their channels, rounded and
+// narrowed to bytes, are moved into the intermediate word's order at the end.
 //
 // Vertical: a vector of columns per channel; each product is formed in float
 // and widened before it is added, as in the plain pass, and the taps of the
@@ -40,6 +39,7 @@ constexpr double kReciprocalMargin = 1.0 / 1099511627776.0;
 // first-level cache while their taps are summed.
 constexpr int32_t kStretchPixels = 512;
 constexpr int32_t kDecodedInts = 8;
+constexpr int64_t kCacheLine = 64;
 // Room past the decoded pixels for a whole last vector of any set.
 constexpr int64_t kDecodedSlack = 256;
 
@@ -215,23 +215,20 @@ ZPX_LANES_INLINE void Normalise(const typename Set::Doubles (&accumulators)[N], 
 
 // ---- horizontal ----
 
-// Two source rows' pixels [from, to) as blue, green, red, 0 of row k, then of row k + 1.
+// Two source rows' pixels [from, to): each pixel's bytes in memory order, the
+// fourth cleared, in row k and then in row k + 1.
 template <class Set, class Source>
 ZPX_LANES_INLINE void DecodePixels(const uint8_t* const (&rows)[2], int32_t from, int32_t to, int32_t* out) {
     using Ints = typename Set::Ints;
     constexpr int32_t kPixels = Set::kInts / 4;
-    const Ints keep = Set::LoadInts(kFirstThreeOfFour);
-    auto arranged = [&](const uint8_t* bytes) __attribute__((always_inline)) {
-        return Set::And(Set::template ShuffleInPixels<Source::blueShift / 8, Source::greenShift / 8,
-                                                      Source::redShift / 8, Source::fourthShift / 8>(
-                            Set::WidenBytes(bytes)),
-                        keep);
-    };
+    int32_t keepLanes[4] = {-1, -1, -1, -1};
+    keepLanes[Source::fourthShift / 8] = 0;
+    const Ints keep = Set::template BroadcastPixel<32>(keepLanes);
     auto decode = [&](const uint8_t* first, const uint8_t* second, int32_t* at) __attribute__((always_inline)) {
         Ints a, b;
-        Set::InterleaveBlocks(arranged(first), arranged(second), a, b);
-        Set::StoreInts(at, a);
-        Set::StoreInts(at + Set::kInts, b);
+        Set::WidenPixelPairs(first, second, a, b);
+        Set::StoreInts(at, Set::And(a, keep));
+        Set::StoreInts(at + Set::kInts, Set::And(b, keep));
     };
     int32_t j = from;
     for (; j + kPixels <= to; j += kPixels, out += kPixels * kDecodedInts) {
@@ -255,7 +252,7 @@ ZPX_LANES_INLINE void AddTap(typename Set::Doubles (&sums)[8 / Set::kDoubles], c
 
 // Destination columns [column, column + kColumns) of both rows, from the
 // decoded pixels of a stretch that starts at source pixel `decodedFrom`.
-template <class Set>
+template <class Set, class Source>
 ZPX_LANES_INLINE void SumColumns(const ResampleLaneTables& tables, int32_t column, int32_t decodedFrom,
                                  const ResampleRowHArgs& row) {
     using Doubles = typename Set::Doubles;
@@ -291,8 +288,11 @@ ZPX_LANES_INLINE void SumColumns(const ResampleLaneTables& tables, int32_t colum
     for (int k = 0; k < kInts; ++k) ints[k] = Set::Truncate(values[2 * k], values[2 * k + 1]);
 #pragma GCC unroll 4
     for (int k = kInts; k < 4; ++k) ints[k] = ints[k - kInts];
-    // Words of both rows alternately, column by column.
-    const typename Set::Ints words = Set::NarrowToBytes(ints[0], ints[1], ints[2], ints[3]);
+    // Words of both rows alternately, column by column, their channels moved
+    // from the source's bytes to the intermediate word's.
+    const typename Set::Ints words = Set::template ArrangeBytesInWords<
+        Source::blueShift / 8, Source::greenShift / 8, Source::redShift / 8, -1>(
+        Set::NarrowToBytes(ints[0], ints[1], ints[2], ints[3]));
     if (column + kColumns <= row.width) {
         Set::template StoreEvenOddWords<2 * kColumns>(words, row.out[0] + column, row.out[1] + column);
     } else {
@@ -309,11 +309,24 @@ struct ResampleRowH : RowSignature<ResampleRowHArgs> {
     template <class Set>
     static ZPX_LANES_INLINE void Lanes(const ResampleRowHArgs& row) {
         const ResampleLaneTables& tables = *static_cast<const ResampleLaneTables*>(row.laneTables);
+        constexpr int32_t kColumns = Set::kBytes / 8;
         for (int32_t s = 0; s < tables.stretchCount; ++s) {
             const ResampleLaneTables::Stretch& stretch = tables.stretches[s];
             DecodePixels<Set, Source>(row.rows, stretch.firstPixel, stretch.endPixel, tables.decoded);
-            for (int32_t column = stretch.firstColumn; column < stretch.endColumn; column += Set::kBytes / 8) {
-                SumColumns<Set>(tables, column, stretch.firstPixel, row);
+            // The next rows' pixels of this stretch are asked for a share at a
+            // time while its taps are summed, so that decoding them does not
+            // wait for memory.
+            const int64_t from = static_cast<int64_t>(stretch.firstPixel) * 4, end = static_cast<int64_t>(stretch.endPixel) * 4;
+            const int32_t groups = (stretch.endColumn - stretch.firstColumn + kColumns - 1) / kColumns;
+            const int64_t share = ((end - from) / groups + kCacheLine) / kCacheLine * kCacheLine;
+            int64_t fetched = from;
+            for (int32_t column = stretch.firstColumn; column < stretch.endColumn; column += kColumns) {
+                SumColumns<Set, Source>(tables, column, stretch.firstPixel, row);
+                for (const int64_t until = std::min(fetched + share, end); row.nextRows[0] != nullptr && fetched < until;
+                     fetched += kCacheLine) {
+                    __builtin_prefetch(row.nextRows[0] + fetched, 0, 3);
+                    __builtin_prefetch(row.nextRows[1] + fetched, 0, 3);
+                }
             }
         }
     }

@@ -79,6 +79,7 @@ inline uint32_t VerticalPixel(const ContributionList& list, const uint32_t* buff
 // Horizontal: one or two source rows into their rows of the intermediate buffer.
 struct ResampleRowHArgs {
     const uint8_t* rows[2];
+    const uint8_t* nextRows[2];  // the rows of the next call, to fetch ahead; null for the last
     uint32_t* out[2];
     int32_t rowCount;  // 1 or 2
     int32_t width;     // destination columns
