@@ -82,7 +82,8 @@ void ResampleColumns(PictureWriter& writer, const ContributionList* lists, const
     for (int32_t r = 0; r < writer.height; ++r) {
         writer.cursorX = 0;
         writer.cursorY = r;
-        row(ResampleRowVArgs{&lists[r], buffer, width, writer.RowAddress(r)});
+        row(ResampleRowVArgs{&lists[r], r + 1 < writer.height ? &lists[r + 1] : nullptr, buffer, width,
+                             writer.RowAddress(r)});
         yieldRecord.YieldPoint();
     }
 }

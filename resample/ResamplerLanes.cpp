@@ -40,6 +40,8 @@ constexpr double kReciprocalMargin = 1.0 / 1099511627776.0;
 constexpr int32_t kStretchPixels = 512;
 constexpr int32_t kDecodedInts = 8;
 constexpr int64_t kCacheLine = 64;
+// Intermediate rows a result row fetches ahead for the next, at most.
+constexpr int32_t kLargestFetch = 32;
 // Room past the decoded pixels for a whole last vector of any set.
 constexpr int64_t kDecodedSlack = 256;
 
@@ -347,7 +349,18 @@ struct ResampleRowV : RowSignature<ResampleRowVArgs> {
                                     IntermediateLayout::blueShift};
         constexpr int kDestinationShifts[3] = {Destination::redShift, Destination::greenShift, Destination::blueShift};
         const int32_t grouped = row.width / Set::kInts * Set::kInts;
+        // The intermediate rows the next result row takes in beyond this
+        // one's, fetched a vector's columns at a time on the way.
+        int32_t ahead[kLargestFetch];
+        int32_t aheadCount = 0;
+        const int32_t last = list.count > 0 ? list.entries[list.count - 1].pixel : -1;
+        for (int32_t t = 0; row.nextList != nullptr && t < row.nextList->count && aheadCount < kLargestFetch; ++t) {
+            if (row.nextList->entries[t].pixel > last) ahead[aheadCount++] = row.nextList->entries[t].pixel;
+        }
         for (int32_t i = 0; i < grouped; i += Set::kInts) {
+            for (int32_t a = 0; a < aheadCount; ++a) {
+                __builtin_prefetch(row.buffer + static_cast<ptrdiff_t>(ahead[a]) * row.width + i, 0, 3);
+            }
             Doubles sums[6];
             #pragma GCC unroll 16
             for (Doubles& sum : sums) sum = Set::Splat(0.0);

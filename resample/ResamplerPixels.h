@@ -91,6 +91,7 @@ struct ResampleRowHArgs {
 // Vertical: one result row from the intermediate buffer.
 struct ResampleRowVArgs {
     const ContributionList* list;
+    const ContributionList* nextList;  // the next row's, to fetch ahead; null for the last
     const uint32_t* buffer;
     int32_t width;
     uint8_t* out;
