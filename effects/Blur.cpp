@@ -30,10 +30,10 @@
 #include "effects/BlurPixels.h"
 #include "picture/PictureEditor.h"
 #include "picture/PixelFormat.h"
-#include "plugin/CBuffer.h"
+#include "picture/CBuffer.h"
 #include "plugin/HostCallbacks.h"
 #include "plugin/HostRefs.h"
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 #include "plugin/Yield.h"
 
 namespace {

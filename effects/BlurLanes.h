@@ -18,7 +18,7 @@
 
 #include "effects/BlurPixels.h"
 #include "lanes/Divisors.h"
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 
 // 255 * (2 * 128 + 1) = 65535: the largest radius whose sums fit 16 bits.
 constexpr int32_t kLargestLaneRadius = 128;

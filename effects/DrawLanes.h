@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 
 // Where red, green and blue sit in a pixel word.
 struct ChannelShifts {

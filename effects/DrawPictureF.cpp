@@ -40,11 +40,11 @@
 #include "effects/DrawLanes.h"
 #include "picture/PictureEditor.h"
 #include "picture/PixelFormat.h"
-#include "plugin/CBuffer.h"
+#include "picture/CBuffer.h"
 #include "plugin/HostCallbacks.h"
 #include "plugin/HostRefs.h"
 #include "plugin/HostStrings.h"
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 #include "plugin/Yield.h"
 
 namespace {

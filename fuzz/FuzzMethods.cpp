@@ -26,7 +26,7 @@
 #include "effects/Blur.h"
 #include "effects/DrawPictureF.h"
 #include "host/Host.h"
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 #include "plugin/PluginMain.h"
 #include "resample/Resampler.h"
 #include "scale/Scalers.h"

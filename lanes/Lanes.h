@@ -23,7 +23,7 @@
 #include <cstdint>
 
 #include "lanes/Divisors.h"
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 
 // Generic lane code is inlined into the set's instance, where the set's
 // operations are inlined in turn.

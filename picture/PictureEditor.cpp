@@ -10,7 +10,7 @@
 #include "platform/CGBitmapContext.h"
 #include "plugin/HostCallbacks.h"
 #include "plugin/HostRefs.h"
-#include "plugin/PluginMain.h"
+#include "plugin/HostFacts.h"
 
 namespace {
 

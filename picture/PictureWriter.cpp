@@ -4,7 +4,7 @@
 #include "picture/PictureEditor.h"
 #include "plugin/HostCallbacks.h"
 #include "plugin/HostRefs.h"
-#include "plugin/PluginMain.h"
+#include "plugin/HostFacts.h"
 
 namespace {
 

@@ -7,13 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "plugin/CBuffer.h"
+#include "picture/CBuffer.h"
 #include "plugin/HostCallbacks.h"
-
-double rbversion = 0.0;
-int32_t CurrentREALControlVersion = 13;
-bool IsDesktop = false;
-bool IsConsole = false;
 
 namespace {
 

@@ -9,9 +9,9 @@
 
 #include "picture/PictureEditor.h"
 #include "picture/PixelFormat.h"
-#include "plugin/CBuffer.h"
+#include "picture/CBuffer.h"
 #include "plugin/HostRefs.h"
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 #include "plugin/Yield.h"
 #include "resample/Contributions.h"
 #include "resample/ResamplerLanes.h"

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "plugin/CBuffer.h"
-#include "plugin/PixelPath.h"
+#include "picture/CBuffer.h"
+#include "lanes/PixelPath.h"
 #include "resample/ResamplerPixels.h"
 
 using ResampleRowHFunction = void (*)(const ResampleRowHArgs&);

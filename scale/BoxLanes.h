@@ -18,8 +18,8 @@
 #include <cstdint>
 
 #include "picture/PictureEditor.h"
-#include "plugin/CBuffer.h"
-#include "plugin/PixelPath.h"
+#include "picture/CBuffer.h"
+#include "lanes/PixelPath.h"
 #include "scale/BoxPixels.h"
 
 // What the lane row keeps for one call: the box's first source column for

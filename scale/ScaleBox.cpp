@@ -9,7 +9,7 @@
 #include "picture/PixelFormat.h"
 #include "plugin/HostCallbacks.h"
 #include "plugin/HostRefs.h"
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 #include "plugin/Yield.h"
 #include "scale/BoxLanes.h"
 #include "scale/BoxPixels.h"

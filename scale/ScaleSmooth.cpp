@@ -14,9 +14,9 @@
 #include <algorithm>
 
 #include "picture/PictureEditor.h"
-#include "plugin/CBuffer.h"
+#include "picture/CBuffer.h"
 #include "plugin/HostRefs.h"
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 #include "plugin/Yield.h"
 #include "scale/Scalers.h"
 #include "scale/SmoothLanes.h"

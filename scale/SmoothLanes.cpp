@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "lanes/Lanes.h"
-#include "plugin/CBuffer.h"
+#include "picture/CBuffer.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "picture/PictureEditor.h"
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 #include "scale/SmoothPixels.h"
 
 // The lane row for these views on this path, or null: it needs a lane set,

@@ -1,4 +1,4 @@
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 
 namespace {
 
