@@ -121,6 +121,16 @@ ZPX_LANES_INLINE typename L::Vector LoadRowBytes(const uint8_t* row, int32_t x, 
     return x + L::kPixels <= width ? L::LoadBytes(at) : LoadBytesTail<L>(at, width - x);
 }
 
+// The same for storing: the last vector of a row writes nothing past the row.
+template <class L>
+ZPX_LANES_INLINE void StoreRowBytes(uint8_t* row, int32_t x, int32_t width, typename L::Vector v) {
+    uint8_t* at = row + static_cast<ptrdiff_t>(x) * kLanesPerPixel;
+    if (x + L::kPixels <= width) return L::StoreBytes(at, v);
+    alignas(64) uint8_t last[kWidestVector * kLanesPerPixel];
+    L::StoreBytes(last, v);
+    memcpy(at, last, static_cast<size_t>(width - x) * kLanesPerPixel);
+}
+
 // Which lanes of a pixel keep their average, and what the fourth becomes.
 template <class L>
 struct ResultMasks {
@@ -190,13 +200,7 @@ struct BlurRowV : RowSignature<BlurRowArgs> {
             if (leavingNext != nullptr) __builtin_prefetch(leavingNext + at, 0, 2);
             const Vector sum = Set::LoadInts(rows.sums + at);
             const Vector averages = Set::Or(Set::And(L::Divide(sum, divisor), masks.keep), masks.fourth);
-            if (x + L::kPixels <= width) {
-                L::StoreBytes(out + at, averages);
-            } else {
-                alignas(64) uint8_t last[kWidestVector * kLanesPerPixel];
-                L::StoreBytes(last, averages);
-                memcpy(out + at, last, static_cast<size_t>(width - x) * kLanesPerPixel);
-            }
+            StoreRowBytes<L>(out, x, width, averages);
             const Vector change =
                 L::Subtract(LoadRowBytes<L>(entering, x, width), LoadRowBytes<L>(leaving, x, width));
             Set::StoreInts(rows.sums + at, L::Add(sum, change));
@@ -282,14 +286,8 @@ struct BlurRowH : RowSignature<BlurRowArgs> {
             // Kept apart from sums: the next vector waits for one addition only.
             window = L::Add(window, Set::template LastPixelEverywhere<L::kBits>(changes));
             const Vector pixels = Set::Or(Set::And(L::Divide(sums, divisor), masks.keep), masks.fourth);
-            if (x + L::kPixels <= width) {
-                __builtin_prefetch(outNext + at, 1, 2);
-                L::StoreBytes(out + at, pixels);
-            } else {
-                alignas(64) uint8_t last[kWidestVector * kLanesPerPixel];
-                L::StoreBytes(last, pixels);
-                memcpy(out + at, last, static_cast<size_t>(width - x) * kLanesPerPixel);
-            }
+            __builtin_prefetch(outNext + at, 1, 2);
+            StoreRowBytes<L>(out, x, width, pixels);
         }
     }
 };
