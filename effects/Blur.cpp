@@ -107,11 +107,12 @@ inline RGB ChannelsAt(const uint8_t* row, int32_t x, int32_t bytesPerPixel) {
 }
 
 template <class Layout>
-inline void StoreAverage(uint8_t* row, int32_t x, int32_t bytesPerPixel, const int32_t* quotient, int32_t red,
-                         int32_t green, int32_t blue) {
+inline void StoreAverage(uint8_t* row, int32_t x, int32_t bytesPerPixel, const int32_t* quotient, int32_t span,
+                         int32_t red, int32_t green, int32_t blue) {
     StorePixel(row + static_cast<ptrdiff_t>(x) * bytesPerPixel,
-               Encode<Layout>(static_cast<uint32_t>(quotient[red]), static_cast<uint32_t>(quotient[green]),
-                              static_cast<uint32_t>(quotient[blue])));
+               Encode<Layout>(static_cast<uint32_t>(QuotientOf(quotient, span, red)),
+                              static_cast<uint32_t>(QuotientOf(quotient, span, green)),
+                              static_cast<uint32_t>(QuotientOf(quotient, span, blue))));
 }
 
 template <class Source>
@@ -136,7 +137,8 @@ void BlurRowV_Plain(const BlurRowArgs& row) {
     if (Result::valid) {
         uint8_t* out = job.result->RowAddress(y);
         for (int32_t x = 0; x < source.width; ++x) {
-            StoreAverage<Result>(out, x, job.result->bytesPerPixel, job.quotient, job.red[x], job.green[x], job.blue[x]);
+            StoreAverage<Result>(out, x, job.result->bytesPerPixel, job.quotient, 2 * job.r + 1, job.red[x], job.green[x],
+                                 job.blue[x]);
         }
     }
     const uint8_t* entering = source.RowAddress(Clamped(static_cast<int64_t>(y) + job.r + 1, source.height));
@@ -162,7 +164,7 @@ void BlurRowH_Plain(const BlurRowArgs& row) {
     ChannelSums sums;
     ForFirstWindow(r, width, [&](int32_t x, int32_t times) { sums.Add(ChannelsAt<Result>(copy, x, step), times); });
     for (int32_t x = 0; x < width; ++x) {
-        if (Result::valid) StoreAverage<Result>(out, x, step, job.quotient, sums.red, sums.green, sums.blue);
+        if (Result::valid) StoreAverage<Result>(out, x, step, job.quotient, 2 * r + 1, sums.red, sums.green, sums.blue);
         sums.Slide(ChannelsAt<Result>(copy, Clamped(static_cast<int64_t>(x) + r + 1, width), step),
                    ChannelsAt<Result>(copy, Clamped(static_cast<int64_t>(x) - r, width), step));
     }
@@ -178,9 +180,9 @@ constexpr bool SameChannelBytes() {
 
 // The rows for this call: the lane rows where they apply, else the plain ones.
 template <class Source, class Result>
-BlurRows RowsFor(PixelPath path, const PictureReader& source, const PictureWriter& result, int32_t r) {
+BlurRows RowsFor(PixelPath path, const PictureReader& source, const PictureWriter& result, int32_t r, bool yielding) {
     if (SameChannelBytes<Source, Result>() && source.bytesPerPixel == 4 && result.bytesPerPixel == 4) {
-        const BlurRows lanes = BlurLaneRows(path, r);
+        const BlurRows lanes = BlurLaneRows(path, r, yielding);
         if (lanes.first != nullptr) return lanes;
     }
     return BlurRows{BlurRowFirst_Plain<Source>, BlurRowV_Plain<Source, Result>, BlurRowH_Plain<Result>};
@@ -212,11 +214,12 @@ bool BlurWithBuffers(const PictureReader& source, PictureWriter& result, int32_t
     return WithLayouts(source.pixelFormat, result.pixelFormat, [&](auto from, auto to) {
         using Source = decltype(from);
         using Result = decltype(to);
-        const BlurRows rows = RowsFor<Source, Result>(path, source, result, r);
+        const BlurRows rows = RowsFor<Source, Result>(path, source, result, r, yieldRecord.interval != 0);
         const bool lanes = rows.first != BlurRowFirst_Plain<Source>;
         BlurBuffers buffers;
         const int64_t rowBufferBytes =
-            lanes ? BlurLaneBytes(source.width, r) : static_cast<int64_t>(result.rowBytes) + kBufferSlack;
+            lanes ? BlurLaneBytes(source.width, r, yieldRecord.interval != 0)
+                  : static_cast<int64_t>(result.rowBytes) + kBufferSlack;
         if (!buffers.Allocate(r, source.width, rowBufferBytes)) return false;
         const BlurJob job{&source,
                           &result,

@@ -58,7 +58,10 @@ struct Lanes32 {
     using Vector = typename Set::Ints;
     static constexpr int kBits = 32;
     static constexpr int32_t kPixels = Set::kBytes / 16;
-    using Divisor = typename Set::Floats;
+    struct Divisor {
+        typename Set::Floats reciprocal;
+        Vector lastSum;  // 256 span - 1: the largest sum the table holds
+    };
     static ZPX_LANES_INLINE Vector LoadBytes(const uint8_t* bytes) { return Set::WidenBytes(bytes); }
     static ZPX_LANES_INLINE void StoreBytes(uint8_t* bytes, Vector v) {
         Set::template StoreFirstBytes<Set::kBytes / 4>(bytes, Set::NarrowToBytes(v, v, v, v));
@@ -67,9 +70,14 @@ struct Lanes32 {
     static ZPX_LANES_INLINE Vector Add(Vector a, Vector b) { return Set::Add32(a, b); }
     static ZPX_LANES_INLINE Vector Subtract(Vector a, Vector b) { return Set::Sub32(a, b); }
     static ZPX_LANES_INLINE Vector Times(Vector a, Vector b) { return Set::MulLow32(a, b); }
-    static ZPX_LANES_INLINE Divisor MakeDivisor(int32_t span) { return Set::SplatFloats(WideReciprocal(span)); }
-    static ZPX_LANES_INLINE Vector Divide(Vector n, Divisor reciprocal) {
-        return Set::TruncateFloats(Set::MulFloats(Set::IntsToFloats(n), reciprocal));
+    static ZPX_LANES_INLINE Divisor MakeDivisor(int32_t span) {
+        return Divisor{Set::SplatFloats(WideReciprocal(span)), Set::SplatInts(256 * span - 1)};
+    }
+    // QuotientOf: sums outside the table give 0.
+    static ZPX_LANES_INLINE Vector Divide(Vector n, const Divisor& divisor) {
+        const Vector quotient = Set::TruncateFloats(Set::MulFloats(Set::IntsToFloats(n), divisor.reciprocal));
+        const Vector outside = Set::Or(Set::Greater32(n, divisor.lastSum), Set::Greater32(Set::SplatInts(0), n));
+        return Set::AndNot(outside, quotient);
     }
 };
 
@@ -296,14 +304,14 @@ bool WideLanes(int32_t r) { return r > kLargestLaneRadius; }
 
 }  // namespace
 
-int64_t BlurLaneBytes(int32_t width, int32_t r) {
-    const int64_t laneBytes = WideLanes(r) ? sizeof(uint32_t) : sizeof(uint16_t);
+int64_t BlurLaneBytes(int32_t width, int32_t r, bool yielding) {
+    const int64_t laneBytes = yielding || WideLanes(r) ? sizeof(uint32_t) : sizeof(uint16_t);
     return laneBytes * WorkingLanes(width, r);
 }
 
-BlurRows BlurLaneRows(PixelPath path, int32_t r) {
+BlurRows BlurLaneRows(PixelPath path, int32_t r, bool yielding) {
     if (r > kLargestWideLaneRadius) return BlurRows{nullptr, nullptr, nullptr};
-    if (WideLanes(r)) {
+    if (yielding || WideLanes(r)) {
         return BlurRows{RowFor<BlurRowFirst<Lanes32>>(path), RowFor<BlurRowV<Lanes32>>(path),
                         RowFor<BlurRowH<Lanes32>>(path)};
     }

@@ -26,8 +26,8 @@ constexpr int32_t kLargestLaneRadius = 128;
 // radii take the plain passes.
 constexpr int32_t kLargestWideLaneRadius = 8191;
 
-// floor(n / span) for every window sum 0 <= n <= 255 span of an odd span up
-// to 2 kLargestWideLaneRadius + 1, as the vector passes compute it: n times
+// floor(n / span) for every sum 0 <= n < 256 span the quotient table holds,
+// of an odd span up to 2 kLargestWideLaneRadius + 1, as the lanes compute it: n times
 // the float just at or above 1 / span, truncated. n < 2^22 is a float. The
 // product is at least n / span and less than (n / span)(1 + 2^-23), so an
 // exact quotient k stays k (k is a float and rounding to nearest never falls
@@ -48,10 +48,13 @@ inline uint32_t WideDivide(uint32_t n, float reciprocal) {
 }
 
 // Bytes of zero-filled working memory the lane rows take for a source width and radius.
-int64_t BlurLaneBytes(int32_t width, int32_t r);
+int64_t BlurLaneBytes(int32_t width, int32_t r, bool yielding);
 
 // The lane rows of `path` for radius r; null members on the plain path, for
 // radii beyond kLargestWideLaneRadius, and where the processor has no lane
 // set. They need 4 bytes per pixel on both sides and red, green and blue at
-// the same bytes of source and result pixels.
-BlurRows BlurLaneRows(PixelPath path, int32_t r);
+// the same bytes of source and result pixels. While yielding, host code may
+// draw into the source between a row's entering and leaving the window, and
+// a sum may then leave the range of a window (QuotientOf): the 32-bit lanes,
+// which give such sums what the plain rows give, serve every radius then.
+BlurRows BlurLaneRows(PixelPath path, int32_t r, bool yielding);

@@ -18,6 +18,14 @@ inline int32_t Clamped(int64_t line, int32_t length) {
     return static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(line, 0), length - 1));
 }
 
+// The first pass's quotient table holds i / (2r + 1) for every sum a window
+// can reach, 0 <= i < 256 (2r + 1). A sum outside it can only come from host
+// code that drew into the source between a row's entering the window and its
+// leaving it (both read the row as it is then): such a sum gives 0.
+inline int32_t QuotientOf(const int32_t* quotient, int32_t span, int32_t sum) {
+    return sum >= 0 && sum < 256 * span ? quotient[sum] : 0;
+}
+
 // Calls add(line, times) for each distinct line of the window -r..r around
 // line 0 once its positions are clamped to 0..length - 1, with the number of
 // positions that land on it. The first window then costs at most `length`

@@ -88,6 +88,8 @@ struct Avx2 {
     static ZPX_AVX2 Ints ShiftRight16(Ints v, int bits) { return _mm256_srl_epi16(v, _mm_cvtsi32_si128(bits)); }
     static ZPX_AVX2 Ints Add32(Ints a, Ints b) { return _mm256_add_epi32(a, b); }
     static ZPX_AVX2 Ints Sub32(Ints a, Ints b) { return _mm256_sub_epi32(a, b); }
+    static ZPX_AVX2 Ints Greater32(Ints a, Ints b) { return _mm256_cmpgt_epi32(a, b); }
+    static ZPX_AVX2 Ints AndNot(Ints a, Ints b) { return _mm256_andnot_si256(a, b); }
     static ZPX_AVX2 Ints MulLow32(Ints a, Ints b) { return _mm256_mullo_epi32(a, b); }
     static ZPX_AVX2 Ints ClampToByte32(Ints v) {
         return _mm256_min_epi32(_mm256_max_epi32(v, _mm256_setzero_si256()), _mm256_set1_epi32(255));

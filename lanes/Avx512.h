@@ -104,6 +104,10 @@ struct Avx512 {
     }
     static ZPX_AVX512 Ints Add32(Ints a, Ints b) { return _mm512_add_epi32(a, b); }
     static ZPX_AVX512 Ints Sub32(Ints a, Ints b) { return _mm512_sub_epi32(a, b); }
+    static ZPX_AVX512 Ints Greater32(Ints a, Ints b) {
+        return _mm512_maskz_mov_epi32(_mm512_cmpgt_epi32_mask(a, b), _mm512_set1_epi32(-1));
+    }
+    static ZPX_AVX512 Ints AndNot(Ints a, Ints b) { return _mm512_andnot_si512(a, b); }
     static ZPX_AVX512 Ints MulLow32(Ints a, Ints b) { return _mm512_mullo_epi32(a, b); }
     static ZPX_AVX512 Ints ClampToByte32(Ints v) {
         return _mm512_min_epi32(_mm512_max_epi32(v, _mm512_setzero_si512()), _mm512_set1_epi32(255));

@@ -95,6 +95,10 @@ struct Sse2 {
     static inline Ints ShiftRight16(Ints v, int bits) { return _mm_srl_epi16(v, _mm_cvtsi32_si128(bits)); }
     static inline Ints Add32(Ints a, Ints b) { return _mm_add_epi32(a, b); }
     static inline Ints Sub32(Ints a, Ints b) { return _mm_sub_epi32(a, b); }
+    // All ones where a > b (signed), else 0.
+    static inline Ints Greater32(Ints a, Ints b) { return _mm_cmpgt_epi32(a, b); }
+    // ~a & b.
+    static inline Ints AndNot(Ints a, Ints b) { return _mm_andnot_si128(a, b); }
     // SSE2 has no 32-bit low multiply: the even and odd lanes apart.
     static inline Ints MulLow32(Ints a, Ints b) {
         const __m128i even = _mm_mul_epu32(a, b);

@@ -144,43 +144,4 @@ TEST_F(YieldTest, EachMethodPassesItsYieldPoints) {
     for (REALpicture picture : {grey, alpha, masked, large, tall, destination}) host.Release(picture);
 }
 
-// Host code that draws into the source at every hand-over: every pixel path
-// reads the source in the order the plain path does, so each gives the plain
-// bytes. A different pixel changes at each hand-over.
-TEST_F(YieldTest, EveryPathGivesThePlainBytesWhileHostCodeRepaintsTheSource) {
-    zpxtest::MakeEveryYieldPointHandOver();
-    struct Case {
-        std::string name;
-        int width, height;
-        std::function<REALpicture(REALpicture)> call;  // the picture whose words are compared
-    } const cases[] = {
-        {"ScaleZPX", 37, 23, [](REALpicture p) { return ScalePicture(p, 11, 9, false, 1); }},
-        {"ScaleZPX smooth", 11, 7, [](REALpicture p) { return ScalePicture(p, 30, 19, true, 1); }},
-        {"ScalingZPX", 31, 19, [](REALpicture p) { return PictureScalingZPX(p, 3, 13, 41, 1); }},
-        {"BlurZPX r 2", 23, 17, [](REALpicture p) { return BlurZPX(p, 2.0, 1); }},
-        {"BlurZPX r 200", 23, 17, [](REALpicture p) { return BlurZPX(p, 200.0, -1); }},
-        {"DrawPictureFZPX", 23, 17, [this](REALpicture p) {
-             REALpicture destination = zpxtest::RandomWords(host, 29, 19, false, 3);
-             EXPECT_TRUE(DrawPictureF(destination, p, 2.25, 1.5, 0.75, 1));
-             return destination;
-         }},
-    };
-    for (const Case& c : cases) {
-        zpxtest::ExpectEveryPathGivesPlain(c.name, [&] {
-            REALpicture source = zpxtest::RandomWords(host, c.width, c.height, false, 17);
-            uint32_t handOvers = 0;
-            host.SetYieldHook([&] {
-                ++handOvers;
-                host.SetRawWord(source, int(handOvers * 7 % uint32_t(c.width)), int(handOvers * 3 % uint32_t(c.height)),
-                                0x9E3779B9u * handOvers);
-            });
-            REALpicture result = c.call(source);
-            host.SetYieldHook(nullptr);
-            EXPECT_GT(handOvers, 0u) << c.name;
-            host.Release(source);
-            return zpxtest::TakeWords(host, result);
-        });
-    }
-}
-
 }  // namespace
