@@ -28,12 +28,12 @@
 
 #include "effects/BlurLanes.h"
 #include "effects/BlurPixels.h"
+#include "lanes/PixelPath.h"
+#include "picture/CBuffer.h"
 #include "picture/PictureEditor.h"
 #include "picture/PixelFormat.h"
-#include "picture/CBuffer.h"
 #include "plugin/HostCallbacks.h"
 #include "plugin/HostRefs.h"
-#include "lanes/PixelPath.h"
 #include "plugin/Yield.h"
 
 namespace {
@@ -137,8 +137,8 @@ void BlurRowV_Plain(const BlurRowArgs& row) {
     if (Result::valid) {
         uint8_t* out = job.result->RowAddress(y);
         for (int32_t x = 0; x < source.width; ++x) {
-            StoreAverage<Result>(out, x, job.result->bytesPerPixel, job.quotient, 2 * job.r + 1, job.red[x], job.green[x],
-                                 job.blue[x]);
+            StoreAverage<Result>(out, x, job.result->bytesPerPixel, job.quotient, 2 * job.r + 1, job.red[x],
+                                 job.green[x], job.blue[x]);
         }
     }
     const uint8_t* entering = source.RowAddress(Clamped(static_cast<int64_t>(y) + job.r + 1, source.height));
@@ -217,9 +217,8 @@ bool BlurWithBuffers(const PictureReader& source, PictureWriter& result, int32_t
         const BlurRows rows = RowsFor<Source, Result>(path, source, result, r, yieldRecord.interval != 0);
         const bool lanes = rows.first != BlurRowFirst_Plain<Source>;
         BlurBuffers buffers;
-        const int64_t rowBufferBytes =
-            lanes ? BlurLaneBytes(source.width, r, yieldRecord.interval != 0)
-                  : static_cast<int64_t>(result.rowBytes) + kBufferSlack;
+        const int64_t rowBufferBytes = lanes ? BlurLaneBytes(source.width, r, yieldRecord.interval != 0)
+                                             : static_cast<int64_t>(result.rowBytes) + kBufferSlack;
         if (!buffers.Allocate(r, source.width, rowBufferBytes)) return false;
         const BlurJob job{&source,
                           &result,

@@ -162,7 +162,9 @@ struct ResultMasks {
 // it is still in the second-level cache.
 constexpr int32_t kRecentRows = 16;
 
-const uint8_t* SourceRow(const BlurJob& job, int64_t y) { return job.source->RowAddress(Clamped(y, job.source->height)); }
+const uint8_t* SourceRow(const BlurJob& job, int64_t y) {
+    return job.source->RowAddress(Clamped(y, job.source->height));
+}
 
 template <template <class> class Width>
 struct BlurRowFirst : RowSignature<BlurRowArgs> {
@@ -209,8 +211,7 @@ struct BlurRowV : RowSignature<BlurRowArgs> {
             const Vector sum = Set::LoadInts(rows.sums + at);
             const Vector averages = Set::Or(Set::And(L::Divide(sum, divisor), masks.keep), masks.fourth);
             StoreRowBytes<L>(out, x, width, averages);
-            const Vector change =
-                L::Subtract(LoadRowBytes<L>(entering, x, width), LoadRowBytes<L>(leaving, x, width));
+            const Vector change = L::Subtract(LoadRowBytes<L>(entering, x, width), LoadRowBytes<L>(leaving, x, width));
             Set::StoreInts(rows.sums + at, L::Add(sum, change));
         }
     }

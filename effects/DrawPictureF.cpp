@@ -38,13 +38,13 @@
 #include <cstring>
 
 #include "effects/DrawLanes.h"
+#include "lanes/PixelPath.h"
+#include "picture/CBuffer.h"
 #include "picture/PictureEditor.h"
 #include "picture/PixelFormat.h"
-#include "picture/CBuffer.h"
 #include "plugin/HostCallbacks.h"
 #include "plugin/HostRefs.h"
 #include "plugin/HostStrings.h"
-#include "lanes/PixelPath.h"
 #include "plugin/Yield.h"
 
 namespace {

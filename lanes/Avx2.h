@@ -40,8 +40,8 @@ struct Avx2 {
     }
     template <int A, int B, int C, int D>
     static ZPX_AVX2 Ints ArrangeBytesInWords(Ints v) {
-        const __m128i order = _mm_setr_epi8(A, B, C, D, A + 4, B + 4, C + 4, D + 4, A + 8, B + 8, C + 8, D + 8,
-                                            A + 12, B + 12, C + 12, D + 12);
+        const __m128i order = _mm_setr_epi8(A, B, C, D, A + 4, B + 4, C + 4, D + 4, A + 8, B + 8, C + 8, D + 8, A + 12,
+                                            B + 12, C + 12, D + 12);
         const __m128i zeroed = _mm_setr_epi8(A < 0, B < 0, C < 0, D < 0, A < 0, B < 0, C < 0, D < 0, A < 0, B < 0,
                                              C < 0, D < 0, A < 0, B < 0, C < 0, D < 0);
         // Index bytes with the top bit set give 0.
@@ -99,8 +99,9 @@ struct Avx2 {
         return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(v, _MM_SHUFFLE(D, C, B, A)), _MM_SHUFFLE(D, C, B, A));
     }
     static ZPX_AVX2 Ints GatherPixels64(const uint64_t* base, const int32_t* index, int32_t offset) {
-        return _mm256_set_epi64x(static_cast<long long>(base[index[3] + offset]), static_cast<long long>(base[index[2] + offset]),
-                                 static_cast<long long>(base[index[1] + offset]), static_cast<long long>(base[index[0] + offset]));
+        return _mm256_set_epi64x(
+            static_cast<long long>(base[index[3] + offset]), static_cast<long long>(base[index[2] + offset]),
+            static_cast<long long>(base[index[1] + offset]), static_cast<long long>(base[index[0] + offset]));
     }
 
     // ---- pixels of four lanes of LaneBits ----

@@ -42,8 +42,8 @@ struct Avx512 {
     }
     template <int A, int B, int C, int D>
     static ZPX_AVX512 Ints ArrangeBytesInWords(Ints v) {
-        const __m128i order = _mm_setr_epi8(A, B, C, D, A + 4, B + 4, C + 4, D + 4, A + 8, B + 8, C + 8, D + 8,
-                                            A + 12, B + 12, C + 12, D + 12);
+        const __m128i order = _mm_setr_epi8(A, B, C, D, A + 4, B + 4, C + 4, D + 4, A + 8, B + 8, C + 8, D + 8, A + 12,
+                                            B + 12, C + 12, D + 12);
         const __m128i zeroed = _mm_setr_epi8(A < 0, B < 0, C < 0, D < 0, A < 0, B < 0, C < 0, D < 0, A < 0, B < 0,
                                              C < 0, D < 0, A < 0, B < 0, C < 0, D < 0);
         return _mm512_shuffle_epi8(v, _mm512_broadcast_i32x4(_mm_or_si128(order, _mm_slli_epi16(zeroed, 7))));
@@ -59,15 +59,14 @@ struct Avx512 {
     // The packs work within 128-bit blocks; the permute puts the words back in order.
     static ZPX_AVX512 Ints NarrowToBytes(Ints a, Ints b, Ints c, Ints d) {
         const __m512i bytes = _mm512_packus_epi16(_mm512_packs_epi32(a, b), _mm512_packs_epi32(c, d));
-        return _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15),
-                                        bytes);
+        return _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15), bytes);
     }
     template <int Words>
     static ZPX_AVX512 void StoreEvenOddWords(Ints v, uint32_t* even, uint32_t* odd) {
         static_assert(Words == 16 || Words == 8, "a whole vector or its first half");
         if constexpr (Words == 16) {
-            const __m512i sorted = _mm512_permutexvar_epi32(
-                _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15), v);
+            const __m512i sorted =
+                _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15), v);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(even), _mm512_castsi512_si256(sorted));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd), _mm512_extracti64x4_epi64(sorted, 1));
         } else {
@@ -114,7 +113,8 @@ struct Avx512 {
     }
     template <int A, int B, int C, int D>
     static ZPX_AVX512 Ints ShuffleWordsInPixels(Ints v) {
-        return _mm512_maskz_shufflehi_epi16(0xFFFFFFFFu, _mm512_maskz_shufflelo_epi16(0xFFFFFFFFu, v, _MM_SHUFFLE(D, C, B, A)),
+        return _mm512_maskz_shufflehi_epi16(0xFFFFFFFFu,
+                                            _mm512_maskz_shufflelo_epi16(0xFFFFFFFFu, v, _MM_SHUFFLE(D, C, B, A)),
                                             _MM_SHUFFLE(D, C, B, A));
     }
     static ZPX_AVX512 Ints GatherPixels64(const uint64_t* base, const int32_t* index, int32_t offset) {

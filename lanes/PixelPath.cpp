@@ -5,8 +5,7 @@ namespace {
 PixelPath DetectBestPath() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512vl")) {
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")) {
         return PixelPath::Avx512;
     }
     if (__builtin_cpu_supports("avx2")) return PixelPath::Avx2;

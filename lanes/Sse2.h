@@ -119,7 +119,8 @@ struct Sse2 {
     }
     // base[index[i] + offset] for each of the vector's 64-bit lanes.
     static inline Ints GatherPixels64(const uint64_t* base, const int32_t* index, int32_t offset) {
-        return _mm_set_epi64x(static_cast<long long>(base[index[1] + offset]), static_cast<long long>(base[index[0] + offset]));
+        return _mm_set_epi64x(static_cast<long long>(base[index[1] + offset]),
+                              static_cast<long long>(base[index[0] + offset]));
     }
 
     // ---- pixels of four lanes of LaneBits (16: 64-bit pixels, 32: 128-bit pixels) ----

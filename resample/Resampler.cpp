@@ -7,11 +7,11 @@
 // the lane row of the active pixel path (ResamplerLanes.h).
 #include "resample/Resampler.h"
 
+#include "lanes/PixelPath.h"
+#include "picture/CBuffer.h"
 #include "picture/PictureEditor.h"
 #include "picture/PixelFormat.h"
-#include "picture/CBuffer.h"
 #include "plugin/HostRefs.h"
-#include "lanes/PixelPath.h"
 #include "plugin/Yield.h"
 #include "resample/Contributions.h"
 #include "resample/ResamplerLanes.h"
@@ -54,30 +54,34 @@ void ResampleRows(PictureReader& reader, const ContributionList* lists, uint32_t
         row = ResampleRowHLanes(path, reader.pixelFormat);
     }
     if (row == nullptr) {
-        row = WithLayout(reader.pixelFormat, [](auto layout) -> ResampleRowHFunction {
-            return ResampleRowH_Plain<decltype(layout)>;
-        });
+        row = WithLayout(reader.pixelFormat,
+                         [](auto layout) -> ResampleRowHFunction { return ResampleRowH_Plain<decltype(layout)>; });
     }
     // Two rows a call; a last odd row is given twice, and both write the same words.
     for (int32_t k = 0; k < reader.height; k += 2) {
         const int32_t second = k + 1 < reader.height ? k + 1 : k;
         const int32_t next = k + 2 < reader.height ? k + 2 : -1;
         const int32_t nextSecond = k + 3 < reader.height ? k + 3 : next;
-        ResampleRowHArgs args{{reader.RowAddress(k), reader.RowAddress(second)},
-                              {next < 0 ? nullptr : reader.RowAddress(next), next < 0 ? nullptr : reader.RowAddress(nextSecond)},
-                              {buffer + static_cast<ptrdiff_t>(k) * width, buffer + static_cast<ptrdiff_t>(second) * width},
-                              second - k + 1, width, reader.bytesPerPixel, lists, &tables};
+        ResampleRowHArgs args{
+            {reader.RowAddress(k), reader.RowAddress(second)},
+            {next < 0 ? nullptr : reader.RowAddress(next), next < 0 ? nullptr : reader.RowAddress(nextSecond)},
+            {buffer + static_cast<ptrdiff_t>(k) * width, buffer + static_cast<ptrdiff_t>(second) * width},
+            second - k + 1,
+            width,
+            reader.bytesPerPixel,
+            lists,
+            &tables};
         row(args);
     }
 }
 
 void ResampleColumns(PictureWriter& writer, const ContributionList* lists, const uint32_t* buffer, int32_t width,
                      YieldData& yieldRecord) {
-    ResampleRowVFunction row = writer.bytesPerPixel == 4 ? ResampleRowVLanes(ActivePixelPath(), writer.pixelFormat) : nullptr;
+    ResampleRowVFunction row =
+        writer.bytesPerPixel == 4 ? ResampleRowVLanes(ActivePixelPath(), writer.pixelFormat) : nullptr;
     if (row == nullptr) {
-        row = WithLayout(writer.pixelFormat, [](auto layout) -> ResampleRowVFunction {
-            return ResampleRowV_Plain<decltype(layout)>;
-        });
+        row = WithLayout(writer.pixelFormat,
+                         [](auto layout) -> ResampleRowVFunction { return ResampleRowV_Plain<decltype(layout)>; });
     }
     for (int32_t r = 0; r < writer.height; ++r) {
         writer.cursorX = 0;

@@ -190,17 +190,17 @@ ZPX_LANES_INLINE bool NearAStep(typename Set::Doubles value) {
 // k / perList): by the reciprocal where every list's is proven right, else
 // by the quotients.
 template <class Set, int N, int PerList>
-ZPX_LANES_INLINE void Normalise(const typename Set::Doubles (&accumulators)[N], const Normaliser* const (&lists)[N / PerList],
-                                typename Set::Doubles (&values)[N]) {
+ZPX_LANES_INLINE void Normalise(const typename Set::Doubles (&accumulators)[N],
+                                const Normaliser* const (&lists)[N / PerList], typename Set::Doubles (&values)[N]) {
     bool quotients = false;
-    #pragma GCC unroll 16
+#pragma GCC unroll 16
     for (int k = 0; k < N / PerList; ++k) quotients = quotients || !lists[k]->usable;
     if (!quotients) {
         bool exact = true;
-        #pragma GCC unroll 16
+#pragma GCC unroll 16
         for (int k = 0; k < N / PerList; ++k) exact = exact && lists[k]->exact;
         bool near = false;
-        #pragma GCC unroll 16
+#pragma GCC unroll 16
         for (int k = 0; k < N; ++k) {
             values[k] = ByReciprocal<Set>(accumulators[k], *lists[k / PerList]);
             if (!exact) near = near | NearAStep<Set>(values[k]);
@@ -238,7 +238,8 @@ ZPX_LANES_INLINE void DecodePixels(const uint8_t* const (&rows)[2], int32_t from
     }
     if (j < to) {  // the last pixels of the stretch: nothing past the row is read
         uint8_t tail[2][Set::kInts] = {};
-        for (int r = 0; r < 2; ++r) memcpy(tail[r], rows[r] + static_cast<ptrdiff_t>(j) * 4, static_cast<size_t>(to - j) * 4);
+        for (int r = 0; r < 2; ++r)
+            memcpy(tail[r], rows[r] + static_cast<ptrdiff_t>(j) * 4, static_cast<size_t>(to - j) * 4);
         decode(tail[0], tail[1], out);
     }
 }
@@ -246,7 +247,7 @@ ZPX_LANES_INLINE void DecodePixels(const uint8_t* const (&rows)[2], int32_t from
 template <class Set>
 ZPX_LANES_INLINE void AddTap(typename Set::Doubles (&sums)[8 / Set::kDoubles], const int32_t* pixel, double weight) {
     const typename Set::Doubles weights = Set::Splat(weight);
-    #pragma GCC unroll 16
+#pragma GCC unroll 16
     for (int part = 0; part < 8 / Set::kDoubles; ++part) {
         sums[part] = Set::Add(sums[part], Set::Mul(Set::LoadIntsAsDoubles(pixel + part * Set::kDoubles), weights));
     }
@@ -292,9 +293,9 @@ ZPX_LANES_INLINE void SumColumns(const ResampleLaneTables& tables, int32_t colum
     for (int k = kInts; k < 4; ++k) ints[k] = ints[k - kInts];
     // Words of both rows alternately, column by column, their channels moved
     // from the source's bytes to the intermediate word's.
-    const typename Set::Ints words = Set::template ArrangeBytesInWords<
-        Source::blueShift / 8, Source::greenShift / 8, Source::redShift / 8, -1>(
-        Set::NarrowToBytes(ints[0], ints[1], ints[2], ints[3]));
+    const typename Set::Ints words =
+        Set::template ArrangeBytesInWords<Source::blueShift / 8, Source::greenShift / 8, Source::redShift / 8, -1>(
+            Set::NarrowToBytes(ints[0], ints[1], ints[2], ints[3]));
     if (column + kColumns <= row.width) {
         Set::template StoreEvenOddWords<2 * kColumns>(words, row.out[0] + column, row.out[1] + column);
     } else {
@@ -318,14 +319,15 @@ struct ResampleRowH : RowSignature<ResampleRowHArgs> {
             // The next rows' pixels of this stretch are asked for a share at a
             // time while its taps are summed, so that decoding them does not
             // wait for memory.
-            const int64_t from = static_cast<int64_t>(stretch.firstPixel) * 4, end = static_cast<int64_t>(stretch.endPixel) * 4;
+            const int64_t from = static_cast<int64_t>(stretch.firstPixel) * 4,
+                          end = static_cast<int64_t>(stretch.endPixel) * 4;
             const int32_t groups = (stretch.endColumn - stretch.firstColumn + kColumns - 1) / kColumns;
             const int64_t share = ((end - from) / groups + kCacheLine) / kCacheLine * kCacheLine;
             int64_t fetched = from;
             for (int32_t column = stretch.firstColumn; column < stretch.endColumn; column += kColumns) {
                 SumColumns<Set, Source>(tables, column, stretch.firstPixel, row);
-                for (const int64_t until = std::min(fetched + share, end); row.nextRows[0] != nullptr && fetched < until;
-                     fetched += kCacheLine) {
+                for (const int64_t until = std::min(fetched + share, end);
+                     row.nextRows[0] != nullptr && fetched < until; fetched += kCacheLine) {
                     __builtin_prefetch(row.nextRows[0] + fetched, 0, 3);
                     __builtin_prefetch(row.nextRows[1] + fetched, 0, 3);
                 }
@@ -362,12 +364,13 @@ struct ResampleRowV : RowSignature<ResampleRowVArgs> {
                 __builtin_prefetch(row.buffer + static_cast<ptrdiff_t>(ahead[a]) * row.width + i, 0, 3);
             }
             Doubles sums[6];
-            #pragma GCC unroll 16
+#pragma GCC unroll 16
             for (Doubles& sum : sums) sum = Set::Splat(0.0);
             for (int32_t t = 0; t < list.count; ++t) {
-                const Ints words = Set::LoadInts(row.buffer + static_cast<ptrdiff_t>(list.entries[t].pixel) * row.width + i);
+                const Ints words =
+                    Set::LoadInts(row.buffer + static_cast<ptrdiff_t>(list.entries[t].pixel) * row.width + i);
                 const typename Set::Floats weight = Set::SplatFloats(list.entries[t].weight);
-                #pragma GCC unroll 16
+#pragma GCC unroll 16
                 for (int c = 0; c < 3; ++c) {
                     const Ints channel = Set::And(Set::ShiftRight(words, kShifts[c]), Set::SplatInts(0xFF));
                     const typename Set::Floats product = Set::MulFloats(Set::IntsToFloats(channel), weight);
@@ -378,7 +381,7 @@ struct ResampleRowV : RowSignature<ResampleRowVArgs> {
             Doubles values[6];
             Normalise<Set, 6, 6>(sums, normalisers, values);
             Ints pixels = Set::SplatInts(static_cast<int32_t>(Destination::fourthWritten));
-            #pragma GCC unroll 16
+#pragma GCC unroll 16
             for (int c = 0; c < 3; ++c) {
                 const Ints channel = Set::ClampToByte32(Set::Truncate(values[2 * c], values[2 * c + 1]));
                 pixels = Set::Or(pixels, Set::ShiftLeft(channel, kDestinationShifts[c]));
@@ -386,7 +389,8 @@ struct ResampleRowV : RowSignature<ResampleRowVArgs> {
             Set::StoreInts(row.out + static_cast<ptrdiff_t>(i) * 4, pixels);
         }
         for (int32_t i = grouped; i < row.width; ++i) {
-            StorePixel(row.out + static_cast<ptrdiff_t>(i) * 4, VerticalPixel<Destination>(list, row.buffer, row.width, i));
+            StorePixel(row.out + static_cast<ptrdiff_t>(i) * 4,
+                       VerticalPixel<Destination>(list, row.buffer, row.width, i));
         }
     }
 };

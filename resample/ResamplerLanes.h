@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "picture/CBuffer.h"
 #include "lanes/PixelPath.h"
+#include "picture/CBuffer.h"
 #include "resample/ResamplerPixels.h"
 
 using ResampleRowHFunction = void (*)(const ResampleRowHArgs&);

@@ -109,6 +109,7 @@ void ResampleRowH_Plain(const ResampleRowHArgs& row) {
 template <class Destination>
 void ResampleRowV_Plain(const ResampleRowVArgs& row) {
     for (int32_t i = 0; i < row.width && Destination::valid; ++i) {
-        StorePixel(row.out + static_cast<ptrdiff_t>(i) * 4, VerticalPixel<Destination>(*row.list, row.buffer, row.width, i));
+        StorePixel(row.out + static_cast<ptrdiff_t>(i) * 4,
+                   VerticalPixel<Destination>(*row.list, row.buffer, row.width, i));
     }
 }

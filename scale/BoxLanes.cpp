@@ -24,7 +24,8 @@ ZPX_LANES_INLINE void SumColumns(const uint8_t* const* rows, int32_t boxHeight, 
     int32_t j = 0;
     for (; j + kPixels <= sourceWidth; j += kPixels) {
         typename Set::Ints sums = Set::Splat16(0);
-        for (int32_t r = 0; r < boxHeight; ++r) sums = Set::Add16(sums, Set::WidenBytes16(rows[r] + static_cast<ptrdiff_t>(j) * 4));
+        for (int32_t r = 0; r < boxHeight; ++r)
+            sums = Set::Add16(sums, Set::WidenBytes16(rows[r] + static_cast<ptrdiff_t>(j) * 4));
         const typename Set::Ints running = Set::Add16(Set::template PrefixSumPixels<16>(sums), carry);
         Set::StoreInts(prefix + 1 + j, running);
         carry = Set::template LastPixelEverywhere<16>(running);
@@ -120,9 +121,9 @@ struct BoxRow : RowSignature<BoxRowArgs> {
             const Ints first = Set::GatherPixels64(prefix, columnStart + x, 0);
             const Ints sums = Set::Sub16(last, first);
             const Ints means = single ? sums : Divide16Lanes<Set>(sums, multiplier, divisor.shift);
-            const Ints arranged =
-                Set::template ShuffleWordsInPixels<SourceLaneFor<Source, Destination>(0), SourceLaneFor<Source, Destination>(1),
-                                                   SourceLaneFor<Source, Destination>(2), SourceLaneFor<Source, Destination>(3)>(means);
+            const Ints arranged = Set::template ShuffleWordsInPixels<
+                SourceLaneFor<Source, Destination>(0), SourceLaneFor<Source, Destination>(1),
+                SourceLaneFor<Source, Destination>(2), SourceLaneFor<Source, Destination>(3)>(means);
             const Ints bytes = Set::NarrowWordsToBytes(Set::Or(Set::And(arranged, keep), fourth));
             uint8_t* at = out + static_cast<ptrdiff_t>(x) * 4;
             if (x + kPixels <= writer.width) {
@@ -150,15 +151,16 @@ BoxRowFunction BoxLaneRow(PixelPath path, const PictureReader& reader, const Pic
     if (box.width < 1 || box.height < 1 || area > kLargestLaneBox) return nullptr;
     const int32_t lastRow = SourceRowOf(writer.height - 1, box);
     if (static_cast<int64_t>(lastRow) + box.height > reader.height) return nullptr;
-    const BoxRowFunction row = WithLayouts(reader.pixelFormat, writer.pixelFormat, [&](auto from, auto to) -> BoxRowFunction {
-        using Source = decltype(from);
-        using Destination = decltype(to);
-        if constexpr (!Source::valid || !Destination::valid) {
-            return nullptr;
-        } else {
-            return RowFor<BoxRow<Source, Destination>>(path);
-        }
-    });
+    const BoxRowFunction row =
+        WithLayouts(reader.pixelFormat, writer.pixelFormat, [&](auto from, auto to) -> BoxRowFunction {
+            using Source = decltype(from);
+            using Destination = decltype(to);
+            if constexpr (!Source::valid || !Destination::valid) {
+                return nullptr;
+            } else {
+                return RowFor<BoxRow<Source, Destination>>(path);
+            }
+        });
     if (row == nullptr) return nullptr;
     const int64_t padded = static_cast<int64_t>(writer.width) + kWidestVector;
     tables.columnStart = AllocateZeroed<int32_t>(padded);

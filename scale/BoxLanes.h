@@ -17,9 +17,9 @@
 
 #include <cstdint>
 
-#include "picture/PictureEditor.h"
-#include "picture/CBuffer.h"
 #include "lanes/PixelPath.h"
+#include "picture/CBuffer.h"
+#include "picture/PictureEditor.h"
 #include "scale/BoxPixels.h"
 
 // What the lane row keeps for one call: the box's first source column for

@@ -36,7 +36,9 @@ inline uint32_t MeanChannel(uint64_t sum, double area) {
     return static_cast<uint32_t>((0.5 + static_cast<double>(sum)) / area);
 }
 
-inline int32_t SourceRowOf(int32_t y, const Box& box) { return static_cast<int32_t>(static_cast<double>(y) * box.yRatio); }
+inline int32_t SourceRowOf(int32_t y, const Box& box) {
+    return static_cast<int32_t>(static_cast<double>(y) * box.yRatio);
+}
 
 inline int32_t SourceColumnOf(int32_t x, const Box& box) {
     return static_cast<int32_t>(box.xRatio * static_cast<double>(x));

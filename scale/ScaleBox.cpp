@@ -5,11 +5,11 @@
 // Each destination row is one row function, chosen once per call: the plain
 // row, or the lane row of the active pixel path (BoxLanes.h), which computes
 // the same bytes for boxes of up to 257 pixels.
+#include "lanes/PixelPath.h"
 #include "picture/PictureEditor.h"
 #include "picture/PixelFormat.h"
 #include "plugin/HostCallbacks.h"
 #include "plugin/HostRefs.h"
-#include "lanes/PixelPath.h"
 #include "plugin/Yield.h"
 #include "scale/BoxLanes.h"
 #include "scale/BoxPixels.h"

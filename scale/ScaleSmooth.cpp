@@ -13,10 +13,10 @@
 // five tables either way.
 #include <algorithm>
 
-#include "picture/PictureEditor.h"
-#include "picture/CBuffer.h"
-#include "plugin/HostRefs.h"
 #include "lanes/PixelPath.h"
+#include "picture/CBuffer.h"
+#include "picture/PictureEditor.h"
+#include "plugin/HostRefs.h"
 #include "plugin/Yield.h"
 #include "scale/Scalers.h"
 #include "scale/SmoothLanes.h"
@@ -101,8 +101,8 @@ void SmoothRow_Plain(const SmoothRowArgs& row) {
     for (int32_t x = 0; x < writer.width; ++x) {
         const int32_t i = job.xIndex[x];
         const float* v = job.xWeights + static_cast<ptrdiff_t>(x) * kTapsPerEntry;
-        out[static_cast<ptrdiff_t>(x) * writer.bytesPerPixel] =
-            BlendRow(job.columns[ClampIndex(i, reader.width)], job.columns[ClampIndex(i + 1, reader.width)], v[2], v[1]);
+        out[static_cast<ptrdiff_t>(x) * writer.bytesPerPixel] = BlendRow(
+            job.columns[ClampIndex(i, reader.width)], job.columns[ClampIndex(i + 1, reader.width)], v[2], v[1]);
     }
 }
 
@@ -151,8 +151,13 @@ REALpicture ScalePictureNiceBigger(REALpicture source, int32_t width, int32_t he
         if (!tables.Complete()) return nullptr;
         FillTables(tables, reader.width, reader.height, width, height);
         yield.YieldPoint();
-        SmoothJob job{&reader, &writer, tables.xIndex.get(), tables.yIndex.get(), tables.xWeights.get(),
-                      tables.yWeights.get(), tables.columns.get()};
+        SmoothJob job{&reader,
+                      &writer,
+                      tables.xIndex.get(),
+                      tables.yIndex.get(),
+                      tables.xWeights.get(),
+                      tables.yWeights.get(),
+                      tables.columns.get()};
         if (lanes != nullptr) PrepareSmoothLaneRow(job);
         InterpolateBytes(job, lanes != nullptr ? lanes : SmoothRow_Plain, lanes != nullptr && yield.interval == 0);
     }

@@ -86,16 +86,19 @@ struct SmoothRow : RowSignature<SmoothRowArgs> {
             }
             const ptrdiff_t at = static_cast<ptrdiff_t>(x) * kBytesPerPixel;
             const typename Set::Floats value = Set::AddFloats(
-                Set::AddFloats(half, Set::MulFloats(Set::LoadQuads(nearer), Set::LoadFloats(memory.nearerWeights + at))),
+                Set::AddFloats(half,
+                               Set::MulFloats(Set::LoadQuads(nearer), Set::LoadFloats(memory.nearerWeights + at))),
                 Set::MulFloats(Set::LoadQuads(further), Set::LoadFloats(memory.furtherWeights + at)));
             // Clamping before the truncating conversion gives ClampToByte's value for every input.
             const typename Set::Ints bytes = Set::TruncateFloats(Set::MinFloats(Set::MaxFloats(value, zero), top));
             if (row.byte == kEveryByte) {
-                Set::template StoreFirstBytes<Set::kBytes / 4>(out + at, Set::NarrowToBytes(bytes, bytes, bytes, bytes));
+                Set::template StoreFirstBytes<Set::kBytes / 4>(out + at,
+                                                               Set::NarrowToBytes(bytes, bytes, bytes, bytes));
             } else {
                 uint8_t pixels[Set::kBytes / 4];
                 Set::template StoreFirstBytes<Set::kBytes / 4>(pixels, Set::NarrowToBytes(bytes, bytes, bytes, bytes));
-                for (int32_t p = 0; p < kPixels; ++p) out[at + p * kBytesPerPixel + row.byte] = pixels[p * kBytesPerPixel + row.byte];
+                for (int32_t p = 0; p < kPixels; ++p)
+                    out[at + p * kBytesPerPixel + row.byte] = pixels[p * kBytesPerPixel + row.byte];
             }
         }
         for (; x < writer.width; ++x) {
@@ -129,7 +132,8 @@ void PrepareSmoothLaneRow(const SmoothJob& job) {
     for (int32_t x = 0; x < job.writer->width; ++x) {
         const int32_t k = job.xIndex[x];
         const float* w = job.xWeights + static_cast<ptrdiff_t>(x) * kTapsPerEntry;
-        memory.taps[x] = Taps{kBytesPerPixel * ClampIndex(k, sourceWidth), kBytesPerPixel * ClampIndex(k + 1, sourceWidth)};
+        memory.taps[x] =
+            Taps{kBytesPerPixel * ClampIndex(k, sourceWidth), kBytesPerPixel * ClampIndex(k + 1, sourceWidth)};
         for (int32_t c = 0; c < kBytesPerPixel; ++c) {
             memory.nearerWeights[x * kBytesPerPixel + c] = w[2];
             memory.furtherWeights[x * kBytesPerPixel + c] = w[1];

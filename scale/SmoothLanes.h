@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "picture/PictureEditor.h"
 #include "lanes/PixelPath.h"
+#include "picture/PictureEditor.h"
 #include "scale/SmoothPixels.h"
 
 // The lane row for these views on this path, or null: it needs a lane set,

@@ -28,7 +28,7 @@ using zpxhost::RGBA;
 
 struct Operation {
     std::string name;
-    int width, height;                                   // of the source
+    int width, height;                                            // of the source
     std::function<REALpicture(Host&, REALpicture, int32_t)> run;  // a new picture from the source, yield
     bool keepsAlpha;  // a source with an alpha channel gives a result with one
 };
@@ -48,16 +48,17 @@ std::vector<Operation> Operations() {
     std::vector<Operation> operations = {
         {"ScaleZPX reducing", 37, 23, [](Host&, REALpicture p, int32_t y) { return ScalePicture(p, 11, 9, false, y); },
          true},
-        {"ScaleZPX enlarging", 37, 23, [](Host&, REALpicture p, int32_t y) { return ScalePicture(p, 80, 50, false, y); },
+        {"ScaleZPX enlarging", 37, 23,
+         [](Host&, REALpicture p, int32_t y) { return ScalePicture(p, 80, 50, false, y); }, true},
+        {"ScaleZPX smooth", 11, 7, [](Host&, REALpicture p, int32_t y) { return ScalePicture(p, 30, 19, true, y); },
          true},
-        {"ScaleZPX smooth", 11, 7, [](Host&, REALpicture p, int32_t y) { return ScalePicture(p, 30, 19, true, y); }, true},
         {"DrawPictureFZPX", 9, 7, DrawScene, false},
     };
     for (int mode = 1; mode <= 7; ++mode) {
         for (auto [width, height] : {std::pair{13, 7}, std::pair{50, 41}}) {
-            operations.push_back({"ScalingZPX mode " + std::to_string(mode) + " to " + std::to_string(width), 31, 19,
-                                  [=](Host&, REALpicture p, int32_t y) { return PictureScalingZPX(p, mode, width, height, y); },
-                                  true});
+            operations.push_back(
+                {"ScalingZPX mode " + std::to_string(mode) + " to " + std::to_string(width), 31, 19,
+                 [=](Host&, REALpicture p, int32_t y) { return PictureScalingZPX(p, mode, width, height, y); }, true});
         }
     }
     for (double radius : {1.0, 3.0, 30.0, 200.0}) {

@@ -76,7 +76,8 @@ TEST_F(Resample, EveryAllocationFailingInTurnLeavesNothingBehind) {
         PixelPath path;
         std::vector<int> essential, laneTables;
     };
-    for (const Case& path : {Case{PixelPath::Plain, {1, 2, 7}, {}}, Case{PixelPath::Baseline, {1, 2, 12}, {7, 8, 9, 10, 11}}}) {
+    for (const Case& path :
+         {Case{PixelPath::Plain, {1, 2, 7}, {}}, Case{PixelPath::Baseline, {1, 2, 12}, {7, 8, 9, 10, 11}}}) {
         ForcePixelPath(path.path);
         zpxtest::ResetAllocationFaults();
         REALpicture whole = PictureScalingZPX(source, 3, 4, 12, 0);
