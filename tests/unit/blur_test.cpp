@@ -87,8 +87,8 @@ TEST_F(Blur, MatchesDirectWindows) {
 
 TEST_F(Blur, FailuresGiveNilAndLeaveNothingBehind) {
     REALpicture source = zpxtest::MakePicture(host, 7, 5, false, zpxtest::TestPattern);
-    // Table, three column sums and row copy (which holds the vector twin's
-    // rows on the other paths): the same five on every path.
+    // Table, three column sums and row copy (which holds the lane rows'
+    // working rows on the other paths): the same five on every path.
     for (PixelPath path : {PixelPath::Plain, PixelPath::Baseline}) {
         ForcePixelPath(path);
         zpxtest::ResetAllocationFaults();
@@ -145,7 +145,7 @@ TEST(BlurLanes, WideQuotientsEqualIntegerDivisionAroundEveryMultiple) {
     }
 }
 
-// Every vector twin gives the plain passes' words, in every layout: random
+// Every lane row gives the plain rows' words, in every layout: random
 // words (their fourth byte too, which the lanes average and then overwrite),
 // widths around the vector widths, radii on both sides of the largest the
 // 16-bit lanes take and far beyond the picture, and white pictures whose

@@ -143,7 +143,7 @@ TEST_F(Draw, DrawingAPictureIntoItselfGivesWhatDrawingACopyGives) {
     for (REALpicture picture : {self, copy, destination}) host.Release(picture);
 }
 
-// Every vector twin leaves the plain loop's words, in every layout: sources
+// Every lane run leaves the plain loop's words, in every layout: sources
 // around the vector widths placed inside, across every edge and far outside,
 // strengths that leave weight to the destination or take it away, just
 // below and above the remaining weight the destination starts to show at

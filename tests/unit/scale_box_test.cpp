@@ -1,5 +1,5 @@
 // ScaleZPX without AntiAlias: the box-averaging scaler, its integer means,
-// and its vector twins, which give the plain scaler's bytes on every pixel
+// and its lane rows, which give the plain scaler's bytes on every pixel
 // path, at the box sizes around their 257-pixel limit and without their tables.
 #include <gtest/gtest.h>
 

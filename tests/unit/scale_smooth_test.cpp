@@ -101,7 +101,7 @@ TEST_F(ScaleSmooth, ScaleZPXSmoothsOnlyWhenBothSidesGrowAndBoxesWithoutTables) {
     EXPECT_EQ(ScalePictureNiceBigger(source, 2, 4), nullptr);
     EXPECT_EQ(ScalePictureNiceBigger(source, 6, 1), nullptr);
     EXPECT_EQ(host.PictureCreations() - creations + zpxtest::AllocationsSeen(), 0);
-    // The same five tables on every path; the vector twin keeps its rows in
+    // The same five tables on every path; the lane row keeps its rows in
     // the column buffer, which it sizes for them.
     for (PixelPath path : {PixelPath::Plain, PixelPath::Baseline}) {
         ForcePixelPath(path);
@@ -123,7 +123,7 @@ TEST_F(ScaleSmooth, ScaleZPXSmoothsOnlyWhenBothSidesGrowAndBoxesWithoutTables) {
     host.Release(source);
 }
 
-// Every vector twin gives the plain passes' words, in every layout: random
+// Every lane row gives the plain rows' words, in every layout: random
 // words (alpha bytes too), a one-pixel source, sizes around the vector
 // widths, ratios just above one and far above, wide and tall.
 class ScaleSmoothPaths : public zpxtest::PluginLayoutTest {};
