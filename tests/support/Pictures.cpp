@@ -92,6 +92,12 @@ std::vector<uint32_t> RawWords(const zpxhost::Host& host, REALpicture picture) {
     return words;
 }
 
+std::vector<zpxhost::Spoiled> SpoilsOf(zpxhost::AppKind app) {
+    using zpxhost::Spoiled;
+    if (app == zpxhost::AppKind::Desktop) return {Spoiled::Kind, Spoiled::Data, Spoiled::BitsPerPixel};
+    return {Spoiled::Kind, Spoiled::Data, Spoiled::FirstWord, Spoiled::HostWord, Spoiled::RowTable};
+}
+
 std::vector<std::string> JournalOf(const zpxhost::Host& host, const std::map<const void*, std::string>& names) {
     static const std::map<std::string, std::string> verbs = {{"REALLockPictureDescription", "lock "},
                                                              {"unlockPictureDescription", "unlock "},

@@ -46,6 +46,9 @@ std::vector<std::vector<int>> RedRows(const zpxhost::Host& host, REALpicture pic
 std::vector<RGBA> StoredPixels(const zpxhost::Host& host, REALpicture picture);
 std::vector<uint32_t> RawWords(const zpxhost::Host& host, REALpicture picture);
 
+// Every way a description that a host of this kind hands out can be spoiled.
+std::vector<zpxhost::Spoiled> SpoilsOf(zpxhost::AppKind app);
+
 // The host's journal as "lock S", "unlock S", "clear S", "take S" and "drop S"
 // (references), each picture named as given.
 std::vector<std::string> JournalOf(const zpxhost::Host& host, const std::map<const void*, std::string>& names);
