@@ -34,6 +34,9 @@ zpxhost::HostConfig HostOptions::Config() const {
     zpxhost::HostConfig config;
     config.version = hostVersion;
     config.app = app;
+    // The program times its calls (--repeat): pictures keep their storage
+    // between locks instead of being copied at every unlock.
+    config.movePixelsOnUnlock = false;
     if (layout != 0) {
         if (layout < 1 || layout > 6) throw UsageError("--layout must be 1 to 6");
         if (alpha && layout > 2)
@@ -77,7 +80,8 @@ Session::Session(const HostOptions& options) : options_(options), host_(options.
 }
 
 std::optional<zpxhost::ParsedDeclaration> Session::FindDeclaration(const std::string& method) const {
-    for (const zpxhost::Registration::Row& row : registration().rows) {
+    const zpxhost::Registration registered = registration();
+    for (const zpxhost::Registration::Row& row : registered.rows) {
         if (row.function == nullptr || !row.hasDeclaration) continue;
         zpxhost::ParsedDeclaration parsed = zpxhost::ParseDeclaration(row.declaration);
         if (parsed.valid && parsed.name == method) return parsed;

@@ -63,7 +63,7 @@ public:
 
     zpxhost::Host& host() { return host_; }
     const HostOptions& options() const { return options_; }
-    const zpxhost::Registration& registration() const { return host_.Registered(); }
+    zpxhost::Registration registration() const { return host_.Registered(); }
 
     bool IsRegistered(const std::string& method) const;
     // The registered declaration; throws UsageError when the module did not register the method.

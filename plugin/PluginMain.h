@@ -29,10 +29,12 @@ inline bool IsOlderHost() { return rbversion < kHostVersionRecord10; }
 extern bool IsDesktop;
 extern bool IsConsole;
 
-// The Picture extension and its method rows, registered at load.
+// The Picture extension and its method rows, registered at load; each load
+// first resets them to their flags as written.
 extern REALclassDefinition pictureClass;
 extern REALmethodDefinition pictureMethods[];
 extern const uint32_t pictureMethodCount;
+void ResetPictureClass();
 
 ZPX_EXPORT void REALPluginMain(REALResolver resolver);
 
