@@ -26,7 +26,8 @@ void AddBlurCommand(CLI::App& app, CommandContext& context) {
                         "r is the whole part of R; below 1 the picture comes back unchanged (and that is "
                         "success), e.g. --radius 4")
         ->type_name("R")
-        ->required();
+        ->required()
+        ->check(NonEmpty());
     AddCallOptions(command, arguments->call);
     command->footer(
         "Examples:\n"

@@ -55,20 +55,25 @@ int RunDraw(const HostOptions& host, const DrawArguments& arguments) {
     const char* method = "DrawPictureFZPX";
     Position at = ParsePosition(arguments.position);
     CheckOutputPath(arguments.output);
-    Image destinationImage = LoadInputImage(arguments.destination);
-    Image sourceImage = LoadInputImage(arguments.source);
+    std::optional<Image> destinationImage = LoadInputImage(arguments.destination);
+    std::optional<Image> sourceImage = LoadInputImage(arguments.source);
     std::optional<Image> mask;
-    if (!arguments.mask.empty()) mask = LoadMaskImage(arguments.mask, arguments.source, sourceImage);
+    if (!arguments.mask.empty()) mask = LoadMaskImage(arguments.mask, arguments.source, *sourceImage);
 
     Session session(host);
     session.DeclarationOf(method);
-    HostPicture destination = session.MakePicture(destinationImage);
-    HostPicture source = session.MakePicture(sourceImage);
+    HostPicture destination = session.MakePicture(*destinationImage);
+    HostPicture source = session.MakePicture(*sourceImage);
     if (mask) session.AttachMask(source.get(), *mask);
-    // Every call of a repeated run draws onto the destination as it was read.
+    // The pictures hold the pixels now; a repeated run keeps the destination
+    // as it was read, so that every call draws onto it.
+    sourceImage.reset();
+    mask.reset();
+    if (arguments.call.Calls() == 1) destinationImage.reset();
     RunMethod(session, method, destination.get(), {source.get(), at.x, at.y, arguments.alpha}, arguments.call,
-              [&] { session.Refill(destination.get(), destinationImage); });
-    SaveOutputImage(arguments.output, session.ReadPicture(destination.get()));
+              [&] { session.Refill(destination.get(), *destinationImage); });
+    source.Reset();
+    SaveOutputImages({{arguments.output, session.PictureRows(destination.get())}});
     return kExitSuccess;
 }
 
@@ -94,11 +99,13 @@ void AddDrawCommand(CLI::App& app, CommandContext& context) {
                         "strength of the drawing: 1 full, 0 none (the host option --alpha goes before the "
                         "command), e.g. --alpha 0.5")
         ->type_name("A")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->check(NonEmpty());
     command->add_option("--mask", arguments->mask,
                         "a grey image of SRC's size given to SRC as its mask: 0 (black) draws fully, 255 (white) "
                         "not at all, e.g. --mask round.pgm")
-        ->type_name("M");
+        ->type_name("M")
+        ->check(NonEmpty());
     AddCallOptions(command, arguments->call);
     command->footer(
         "Exit status 1 when the method returns false or raises.\n"

@@ -26,7 +26,7 @@ void PrintRows(const zpxhost::Registration& registration) {
 
 int RunInfo(const HostOptions& host, const InfoArguments&) {
     Session session(host);
-    const zpxhost::Registration& registration = session.registration();
+    const zpxhost::Registration registration = session.registration();
     std::printf("module:            %s\n", host.modulePath.c_str());
     std::printf("host:              %s\n", host.Describe().c_str());
     std::printf("registered as:     %s\n", FormText(registration).c_str());

@@ -4,6 +4,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Errors.h"
+#include "cli/OutputFiles.h"
 
 namespace zpxcli {
 
@@ -36,35 +37,38 @@ void CheckOutputPaths(const ScaleMaskArguments& arguments) {
     CheckOutputPath(arguments.files.output);
     if (arguments.outputMask.empty()) return;
     CheckOutputPath(arguments.outputMask);
-    if (arguments.outputMask == arguments.files.output) throw UsageError("OUT and --out-mask name the same file");
+    if (SameFile(ResolveOutputTarget(arguments.files.output), ResolveOutputTarget(arguments.outputMask)))
+        throw UsageError("OUT and --out-mask name the same file");
 }
 
-// The image to OUT and its mask to OM (a picture without transparency has
-// an all-black mask); both files or neither.
-void SaveImageAndMask(const ScaleMaskArguments& arguments, Image image, const std::optional<Image>& transparency) {
-    Image mask = transparency ? *transparency : Image::Blank(image.width, image.height, false);
-    mask.isGrey = true;
+// The mask of a picture without transparency: all black.
+ImageRows OpaqueMask(int width, int height) {
+    return {width, height, false, true, [width](int, uint8_t* rgba) {
+                for (int x = 0; x < width; ++x, rgba += 4) {
+                    rgba[0] = rgba[1] = rgba[2] = 0;
+                    rgba[3] = 255;
+                }
+            }};
+}
+
+// The image to OUT and its mask to OM, both files or neither.
+void SaveImageAndMask(const ScaleMaskArguments& arguments, ImageRows image,
+                      const std::optional<ImageRows>& transparency) {
     image.hasAlpha = false;
-    SaveOutputImage(arguments.files.output, image);
-    try {
-        SaveOutputImage(arguments.outputMask, mask);
-    } catch (...) {
-        std::remove(arguments.files.output.c_str());
-        throw;
-    }
+    SaveOutputImages({{arguments.files.output, image},
+                      {arguments.outputMask, transparency ? *transparency : OpaqueMask(image.width, image.height)}});
 }
 
 // The image with its mask as alpha where OUT can hold it; otherwise the image
 // alone, and one line to say what was lost.
-void SaveImageWithMask(const std::string& path, const Image& image, const std::optional<Image>& transparency) {
+void SaveImageWithMask(const std::string& path, ImageRows image, const std::optional<ImageRows>& transparency) {
     if (!transparency) {
-        SaveOutputImage(path, image);
+        SaveOutputImages({{path, image}});
     } else if (KeepsAlpha(path)) {
-        SaveOutputImage(path, WithMaskAsAlpha(image, *transparency));
+        SaveOutputImages({{path, WithMaskAsAlpha(image, *transparency)}});
     } else {
-        Image opaque = image;
-        opaque.hasAlpha = false;
-        SaveOutputImage(path, opaque);
+        image.hasAlpha = false;
+        SaveOutputImages({{path, image}});
         std::fprintf(stderr,
                      "zpx: %s holds no transparency, so the mask was dropped (use .png or .pam, or --out-mask)\n",
                      path.c_str());
@@ -74,21 +78,24 @@ void SaveImageWithMask(const std::string& path, const Image& image, const std::o
 int RunScaleMask(const HostOptions& host, const ScaleMaskArguments& arguments) {
     PictureSize size = ParsePictureSize(arguments.size);
     CheckOutputPaths(arguments);
-    Image input = LoadInputImage(arguments.files.input);
-    CheckMaskOption(arguments, input, host.alpha);
+    std::optional<Image> input = LoadInputImage(arguments.files.input);
+    CheckMaskOption(arguments, *input, host.alpha);
     std::optional<Image> mask;
-    if (!arguments.mask.empty()) mask = LoadMaskImage(arguments.mask, arguments.files.input, input);
+    if (!arguments.mask.empty()) mask = LoadMaskImage(arguments.mask, arguments.files.input, *input);
 
     Session session(host);
     session.DeclarationOf(kMethod);
-    HostPicture picture = session.MakePicture(input, input.hasAlpha || host.alpha);
+    HostPicture picture = session.MakePicture(*input, input->hasAlpha || host.alpha);
     if (mask) session.AttachMask(picture.get(), *mask);
+    input.reset();  // the picture holds the pixels now
+    mask.reset();
     MethodResult result =
         RunMethod(session, kMethod, picture.get(), {size.width, size.height, arguments.antialias}, arguments.call);
     if (!result.picture) throw MethodFailure(std::string(kMethod) + " returned no picture");
 
-    Image image = session.ReadPicture(result.picture.get());
-    std::optional<Image> transparency = session.ReadTransparency(result.picture.get());
+    picture.Reset();
+    ImageRows image = session.PictureRows(result.picture.get());
+    std::optional<ImageRows> transparency = session.TransparencyRows(result.picture.get());
     if (arguments.outputMask.empty()) SaveImageWithMask(arguments.files.output, image, transparency);
     else SaveImageAndMask(arguments, image, transparency);
     return kExitSuccess;
@@ -107,11 +114,13 @@ void AddScaleMaskCommand(CLI::App& app, CommandContext& context) {
                         "a grey image of IN's size given to IN as its mask, 0 (black) opaque to 255 (white) "
                         "transparent; for input without alpha (an input with alpha, or --alpha, brings its own), "
                         "e.g. --mask shape.pgm")
-        ->type_name("M");
+        ->type_name("M")
+        ->check(NonEmpty());
     command->add_option("--out-mask", arguments->outputMask,
                         "write the result's mask here as grey levels (all black when it has none) and OUT without "
                         "transparency, e.g. --out-mask big-mask.pgm")
-        ->type_name("OM");
+        ->type_name("OM")
+        ->check(NonEmpty());
     AddCallOptions(command, arguments->call);
     command->footer(
         "Without --out-mask, a .png or .pam OUT gets the mask as its alpha channel (alpha = 255 - mask);\n"

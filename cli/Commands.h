@@ -49,6 +49,10 @@ struct FilePair {
 void AddInputAndOutput(CLI::App* command, FilePair& files);
 void AddCallOptions(CLI::App* command, CallSettings& settings);
 
+// Refuses an empty value, what a script's unset variable gives: taken as 0
+// or as no file, it would quietly change what the command does.
+CLI::Validator NonEmpty();
+
 struct PictureSize {
     int width = 0;
     int height = 0;
@@ -62,8 +66,11 @@ void AddAntialiasFlag(CLI::App* command, bool& antialias);
 
 // The image at a path, or UsageError naming the file and what is wrong with it.
 Image LoadInputImage(const std::string& path);
-// Refuses an output path whose image type zpx does not write, before any work is done.
+// Refuses an output path whose image type zpx does not write, or that names
+// something no output may replace, before any work is done.
 void CheckOutputPath(const std::string& path);
+// Every image to its file, or UsageError naming the file and none of them written.
+void SaveOutputImages(const std::vector<OutputImage>& images);
 void SaveOutputImage(const std::string& path, const Image& image);
 
 // A mask file for the picture read from picturePath: UsageError unless it is the picture's size.

@@ -235,7 +235,7 @@ int RunDemo(const HostOptions& host, const std::string& outputDirectory) {
     try {
         WriteFileAtomically(index, html.data(), html.size());
     } catch (const ImageError& error) {
-        throw UsageError(index + ": " + error.what());
+        throw UsageError(error.what());
     }
 
     int failures = 0;

@@ -1,22 +1,17 @@
 #include "cli/ImageFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 
 #include "cli/ImageCodecs.h"
+#include "cli/ImageInput.h"
+#include "cli/OutputFiles.h"
 
 namespace zpxcli {
 
 namespace {
-
-// No image within the size limits comes near this as a file.
-constexpr off_t kMaxFileBytes = off_t(1) << 31;
 
 std::string LowerExtension(const std::string& path) {
     size_t slash = path.find_last_of('/');
@@ -28,94 +23,13 @@ std::string LowerExtension(const std::string& path) {
     return extension;
 }
 
-std::string SystemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
-
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
+class MemorySink : public ByteSink {
 public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
+    void Write(const uint8_t* bytes, size_t size) override { bytes_.insert(bytes_.end(), bytes, bytes + size); }
+    std::vector<uint8_t>& bytes() { return bytes_; }
 
 private:
-    int fd_;
-};
-
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) throw ImageError(SystemError("cannot open"));
-    struct stat status;
-    if (::fstat(file.get(), &status) != 0) throw ImageError(SystemError("cannot read"));
-    if (!S_ISREG(status.st_mode)) throw ImageError("not a regular file");
-    if (status.st_size > kMaxFileBytes) throw ImageError("file too large");
-    std::vector<uint8_t> bytes(static_cast<size_t>(status.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t got = ::read(file.get(), bytes.data() + done, bytes.size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) throw ImageError(SystemError("cannot read"));
-        if (got == 0) break;
-        done += static_cast<size_t>(got);
-    }
-    bytes.resize(done);
-    return bytes;
-}
-
-bool WriteAll(int fd, const uint8_t* bytes, size_t size) {
-    while (size > 0) {
-        ssize_t written = ::write(fd, bytes, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        bytes += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// A temporary file beside the target: removed unless it was renamed into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const std::string& target) : name_(TemplateFor(target)) {
-        fd_ = ::mkstemp(&name_[0]);
-        if (fd_ < 0) throw ImageError(SystemError("cannot write"));
-    }
-    ~TemporaryFile() {
-        if (fd_ >= 0) ::close(fd_);
-        if (!renamed_) ::unlink(name_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    void Write(const uint8_t* bytes, size_t size) {
-        if (!WriteAll(fd_, bytes, size)) throw ImageError(SystemError("cannot write"));
-    }
-    void RenameTo(const std::string& target) {
-        // Same permissions as a file made by an ordinary open(): mkstemp makes it private.
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd_, 0666 & ~mask);
-        int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0) throw ImageError(SystemError("cannot write"));
-        if (::rename(name_.c_str(), target.c_str()) != 0) throw ImageError(SystemError("cannot write"));
-        renamed_ = true;
-    }
-
-private:
-    static std::string TemplateFor(const std::string& target) {
-        size_t slash = target.find_last_of('/');
-        std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-        std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-        return directory + "." + base + ".XXXXXX";
-    }
-
-    std::string name_;
-    int fd_ = -1;
-    bool renamed_ = false;
+    std::vector<uint8_t> bytes_;
 };
 
 }  // namespace
@@ -127,6 +41,13 @@ Image Image::Blank(int width, int height, bool hasAlpha) {
     image.hasAlpha = hasAlpha;
     image.rgba.assign(static_cast<size_t>(width) * height * 4, 0);
     for (size_t i = 3; i < image.rgba.size(); i += 4) image.rgba[i] = 255;
+    return image;
+}
+
+Image Image::FromRows(const ImageRows& rows) {
+    Image image = Blank(rows.width, rows.height, rows.hasAlpha);
+    image.isGrey = rows.isGrey;
+    for (int y = 0; y < rows.height; ++y) rows.fill(y, image.PixelAt(0, y));
     return image;
 }
 
@@ -170,31 +91,61 @@ void CheckImageSize(int64_t width, int64_t height) {
         throw ImageError("picture too large (" + std::to_string(width) + " x " + std::to_string(height) + ")");
 }
 
+ImageError SystemFailure(const char* what) { return ImageError(std::string(what) + ": " + std::strerror(errno)); }
+
+ImageRows ImageRows::Of(const Image& image) {
+    return {image.width, image.height, image.hasAlpha, image.isGrey, [&image](int y, uint8_t* rgba) {
+                std::memcpy(rgba, image.PixelAt(0, y), static_cast<size_t>(image.width) * 4);
+            }};
+}
+
+Image ReadImage(ImageInput& input, ImageFormat format) {
+    if (format == ImageFormat::Png) return DecodePng(input);
+    return DecodeNetpbm(input);
+}
+
 Image LoadImageFromMemory(const uint8_t* bytes, size_t size, ImageFormat format) {
-    if (format == ImageFormat::Png) return DecodePng(bytes, size);
-    return DecodeNetpbm(bytes, size);
+    ImageInput input(bytes, size);
+    return ReadImage(input, format);
 }
 
 Image LoadImageFile(const std::string& path) {
     ImageFormat format = FormatForPath(path);
-    std::vector<uint8_t> bytes = ReadWholeFile(path);
-    return LoadImageFromMemory(bytes.data(), bytes.size(), format);
+    InputFile file(path);
+    return ReadImage(file.input(), format);
+}
+
+void EncodeImage(const ImageRows& rows, ImageFormat format, ByteSink& sink) {
+    if (format == ImageFormat::Png) EncodePng(rows, sink);
+    else EncodeNetpbm(rows, format, sink);
 }
 
 std::vector<uint8_t> EncodeImage(const Image& image, ImageFormat format) {
-    if (format == ImageFormat::Png) return EncodePng(image);
-    return EncodeNetpbm(image, format);
+    MemorySink sink;
+    EncodeImage(ImageRows::Of(image), format, sink);
+    return std::move(sink.bytes());
 }
+
+void SaveImageFiles(const std::vector<OutputImage>& images) {
+    OutputFiles files;
+    for (const OutputImage& image : images) {
+        ImageFormat format;
+        try {
+            format = FormatForPath(image.path);
+        } catch (const ImageError& error) {
+            throw ImageError(image.path + ": " + error.what());
+        }
+        EncodeImage(image.rows, format, files.Add(image.path));
+    }
+    files.Commit();
+}
+
+void SaveImageFile(const std::string& path, const Image& image) { SaveImageFiles({{path, ImageRows::Of(image)}}); }
 
 void WriteFileAtomically(const std::string& path, const void* bytes, size_t size) {
-    TemporaryFile file(path);
-    file.Write(static_cast<const uint8_t*>(bytes), size);
-    file.RenameTo(path);
-}
-
-void SaveImageFile(const std::string& path, const Image& image) {
-    std::vector<uint8_t> bytes = EncodeImage(image, FormatForPath(path));
-    WriteFileAtomically(path, bytes.data(), bytes.size());
+    OutputFiles files;
+    files.Add(path).Write(static_cast<const uint8_t*>(bytes), size);
+    files.Commit();
 }
 
 }  // namespace zpxcli

@@ -1,8 +1,10 @@
 // What the method commands share: files in and out, the call options, sizes.
 #include <cstdlib>
+#include <optional>
 
 #include "cli/Commands.h"
 #include "cli/Errors.h"
+#include "cli/OutputFiles.h"
 
 namespace zpxcli {
 
@@ -32,12 +34,19 @@ void AddCallOptions(CLI::App* command, CallSettings& settings) {
     command->add_option("--yield", settings.yield,
                         "yield interval passed to the method: ticks of 1/60 s if positive, milliseconds if "
                         "negative, 0 for none; default -50 on a terminal, else 0; e.g. --yield 2")
-        ->type_name("N");
+        ->type_name("N")
+        ->check(NonEmpty());
     command->add_option("--repeat", settings.repeat,
                         "call the method N times on the same input and print the median time of the call "
                         "alone on standard error, e.g. --repeat 10")
         ->type_name("N")
+        ->check(NonEmpty())
         ->check(CLI::Range(1, 1000000));
+}
+
+CLI::Validator NonEmpty() {
+    return CLI::Validator([](std::string& text) { return text.empty() ? "needs a value, not an empty one" : ""; },
+                          "");
 }
 
 namespace {
@@ -58,6 +67,10 @@ std::string PictureSizeProblem(const std::string& text) {
         !ParseSide(text.substr(cross + 1), size.height))
         return "size must be WIDTHxHEIGHT, each 1 to " + std::to_string(kMaxImageSide) + ", e.g. 320x240, not '" +
                text + "'";
+    // No larger than zpx reads, so that it can read back what it writes.
+    if (int64_t(size.width) * size.height > kMaxImagePixels)
+        return "size " + text + " is more than " + std::to_string(kMaxImagePixels) +
+               " pixels in all, the most zpx reads (e.g. 16384x8192)";
     return "";
 }
 
@@ -97,29 +110,34 @@ Image LoadMaskImage(const std::string& path, const std::string& picturePath, con
 void CheckOutputPath(const std::string& path) {
     try {
         FormatForPath(path);
+        ResolveOutputTarget(path);
     } catch (const ImageError& error) {
         throw UsageError(path + ": " + error.what());
     }
 }
 
-void SaveOutputImage(const std::string& path, const Image& image) {
+void SaveOutputImages(const std::vector<OutputImage>& images) {
     try {
-        SaveImageFile(path, image);
+        SaveImageFiles(images);
     } catch (const ImageError& error) {
-        throw UsageError(path + ": " + error.what());
+        throw UsageError(error.what());
     }
 }
+
+void SaveOutputImage(const std::string& path, const Image& image) { SaveOutputImages({{path, ImageRows::Of(image)}}); }
 
 int RunPictureMethod(const HostOptions& host, const FilePair& files, const std::string& method,
                      const std::vector<zpxhost::Value>& arguments, const CallSettings& settings) {
     CheckOutputPath(files.output);
-    Image input = LoadInputImage(files.input);
+    std::optional<Image> input = LoadInputImage(files.input);
     Session session(host);
     session.DeclarationOf(method);  // a module without the method is refused before any picture is made
-    HostPicture picture = session.MakePicture(input);
+    HostPicture picture = session.MakePicture(*input);
+    input.reset();  // the picture holds the pixels now
     MethodResult result = RunMethod(session, method, picture.get(), arguments, settings);
     if (!result.picture) throw MethodFailure(method + " returned no picture");
-    SaveOutputImage(files.output, session.ReadPicture(result.picture.get()));
+    picture.Reset();
+    SaveOutputImages({{files.output, session.PictureRows(result.picture.get())}});
     return kExitSuccess;
 }
 

@@ -118,11 +118,11 @@ int32_t CallSettings::EffectiveYield() const {
 
 MethodResult RunMethod(Session& session, const std::string& method, REALpicture receiver,
                        const std::vector<Value>& arguments, const CallSettings& settings,
-                       const std::function<void()>& beforeEachCall) {
+                       const std::function<void()>& beforeCallAgain) {
     LiveProgress progress(session.host(), method);
     MethodResult result;
     for (int i = 0; i < settings.Calls(); ++i) {
-        if (beforeEachCall) beforeEachCall();
+        if (i > 0 && beforeCallAgain) beforeCallAgain();
         OneCall call = CallOnce(session, progress, method, receiver, arguments, settings.EffectiveYield());
         result.milliseconds.push_back(call.milliseconds);
         result.value = call.value;

@@ -33,11 +33,12 @@ struct MethodResult {
 // Calls the method settings.Calls() times on the same receiver, releasing
 // every result but the last. Throws MethodFailure when a call raised a host
 // exception, returned nil or false, or host code threw; prints the timing
-// line on standard error when --repeat was given. beforeEachCall, untimed,
-// lets a method that changes its receiver start every call from the same input.
+// line on standard error when --repeat was given. beforeCallAgain, untimed
+// and run before every call but the first, lets a method that changes its
+// receiver start every call from the same input.
 MethodResult RunMethod(Session& session, const std::string& method, REALpicture receiver,
                        const std::vector<zpxhost::Value>& arguments, const CallSettings& settings,
-                       const std::function<void()>& beforeEachCall = nullptr);
+                       const std::function<void()>& beforeCallAgain = nullptr);
 
 // "ScaleZPX: median 12.345 ms, min 12.001 ms, max 13.020 ms over 3 calls"
 std::string TimingSummary(const std::string& method, std::vector<double> milliseconds);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cli/ImageCodecs.h"
 
@@ -18,25 +19,17 @@ struct NetpbmHeader {
     std::string tupleType;
 };
 
-// Reads a header token by token over bytes that may end anywhere.
+// Reads a header token by token from the input.
 class HeaderCursor {
 public:
-    HeaderCursor(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
-
-    size_t offset() const { return offset_; }
-
-    bool StartsWith(const char* text) const {
-        size_t length = std::strlen(text);
-        return size_ - offset_ >= length && std::memcmp(bytes_ + offset_, text, length) == 0;
-    }
-    void Skip(size_t count) { offset_ += count; }
+    explicit HeaderCursor(ImageInput& input) : input_(input) {}
 
     void SkipSpaceAndComments() {
-        while (offset_ < size_) {
-            if (bytes_[offset_] == '#') {
-                while (offset_ < size_ && bytes_[offset_] != '\n') ++offset_;
-            } else if (IsSpace(bytes_[offset_])) {
-                ++offset_;
+        for (int byte = input_.Peek(); byte >= 0; byte = input_.Peek()) {
+            if (byte == '#') {
+                while (byte >= 0 && byte != '\n') byte = input_.Next();
+            } else if (IsSpace(byte)) {
+                input_.Next();
             } else {
                 return;
             }
@@ -48,9 +41,9 @@ public:
         SkipSpaceAndComments();
         int64_t value = 0;
         int digits = 0;
-        while (offset_ < size_ && bytes_[offset_] >= '0' && bytes_[offset_] <= '9') {
+        for (int byte = input_.Peek(); byte >= '0' && byte <= '9'; byte = input_.Peek()) {
             if (++digits > 9) throw ImageError(std::string("header ") + what + " is too large");
-            value = value * 10 + (bytes_[offset_++] - '0');
+            value = value * 10 + (input_.Next() - '0');
         }
         if (digits == 0) throw ImageError(std::string("header has no ") + what);
         return value;
@@ -59,23 +52,20 @@ public:
     std::string Word() {
         SkipSpaceAndComments();
         std::string word;
-        while (offset_ < size_ && !IsSpace(bytes_[offset_]) && word.size() < 64)
-            word += static_cast<char>(bytes_[offset_++]);
+        for (int byte = input_.Peek(); byte >= 0 && !IsSpace(byte) && word.size() < 64; byte = input_.Peek())
+            word += static_cast<char>(input_.Next());
         return word;
     }
 
     // The single whitespace character that ends a header.
     void EndOfHeader() {
-        if (offset_ >= size_ || !IsSpace(bytes_[offset_])) throw ImageError("header is not terminated");
-        ++offset_;
+        if (!IsSpace(input_.Next())) throw ImageError("header is not terminated");
     }
 
 private:
-    static bool IsSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+    static bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
-    const uint8_t* bytes_;
-    size_t size_;
-    size_t offset_ = 0;
+    ImageInput& input_;
 };
 
 NetpbmHeader ReadClassicHeader(HeaderCursor& cursor, int depth) {
@@ -118,11 +108,13 @@ NetpbmHeader ReadPamHeader(HeaderCursor& cursor) {
     return header;
 }
 
-NetpbmHeader ReadHeader(HeaderCursor& cursor) {
-    bool grey = cursor.StartsWith("P5"), colour = cursor.StartsWith("P6"), pam = cursor.StartsWith("P7");
-    if (!grey && !colour && !pam) throw ImageError("not a binary PPM, PGM or PAM file");
-    cursor.Skip(2);
-    return pam ? ReadPamHeader(cursor) : ReadClassicHeader(cursor, grey ? 1 : 3);
+NetpbmHeader ReadHeader(ImageInput& input) {
+    uint8_t magic[2];
+    if (input.Read(magic, 2) != 2 || magic[0] != 'P' || (magic[1] != '5' && magic[1] != '6' && magic[1] != '7'))
+        throw ImageError("not a binary PPM, PGM or PAM file");
+    HeaderCursor cursor(input);
+    if (magic[1] == '7') return ReadPamHeader(cursor);
+    return ReadClassicHeader(cursor, magic[1] == '5' ? 1 : 3);
 }
 
 // One sample scaled from 0..maxval to 0..255; out-of-range samples saturate.
@@ -140,12 +132,11 @@ struct SampleReader {
     }
 };
 
-void DecodeSamples(const NetpbmHeader& header, const uint8_t* data, Image& image) {
+void DecodeRow(const NetpbmHeader& header, const uint8_t* data, uint8_t* out) {
     SampleReader sample{header.maxval, header.maxval > 255 ? 2 : 1};
     bool greyOnly = header.depth <= 2;
     bool withAlpha = header.depth == 2 || header.depth == 4;
-    uint8_t* out = image.rgba.data();
-    for (int64_t pixel = 0, count = header.width * header.height; pixel < count; ++pixel, out += 4) {
+    for (int64_t x = 0; x < header.width; ++x, out += 4) {
         if (greyOnly) {
             out[0] = out[1] = out[2] = sample.Read(data);
         } else {
@@ -157,21 +148,24 @@ void DecodeSamples(const NetpbmHeader& header, const uint8_t* data, Image& image
 
 }  // namespace
 
-Image DecodeNetpbm(const uint8_t* bytes, size_t size) {
-    HeaderCursor cursor(bytes, size);
-    NetpbmHeader header = ReadHeader(cursor);
+Image DecodeNetpbm(ImageInput& input) {
+    NetpbmHeader header = ReadHeader(input);
     if (header.maxval < 1 || header.maxval > 65535) throw ImageError("maxval must be 1 to 65535");
     CheckImageSize(header.width, header.height);
-    int64_t bytesPerSample = header.maxval > 255 ? 2 : 1;
-    int64_t needed = header.width * header.height * header.depth * bytesPerSample;
-    int64_t present = static_cast<int64_t>(size - cursor.offset());
-    if (present < needed)
+    const int64_t rowBytes = header.width * header.depth * (header.maxval > 255 ? 2 : 1);
+    const int64_t needed = rowBytes * header.height;
+    const uint64_t present = input.Remaining();
+    if (present < uint64_t(needed))
         throw ImageError("truncated: " + std::to_string(present) + " of " + std::to_string(needed) + " pixel bytes");
 
     Image image = Image::Blank(static_cast<int>(header.width), static_cast<int>(header.height),
                                header.depth == 2 || header.depth == 4);
     image.isGrey = header.depth <= 2;
-    DecodeSamples(header, bytes + cursor.offset(), image);
+    std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
+    for (int y = 0; y < image.height; ++y) {
+        if (input.Read(row.data(), row.size()) != row.size()) throw ImageError("truncated: the file got shorter");
+        DecodeRow(header, row.data(), image.PixelAt(0, y));
+    }
     return image;
 }
 
@@ -182,40 +176,50 @@ uint8_t GreyLevel(const uint8_t* pixel) {
     return static_cast<uint8_t>((299 * pixel[0] + 587 * pixel[1] + 114 * pixel[2] + 500) / 1000);
 }
 
-std::vector<uint8_t> WithHeader(const std::string& header, const Image& image, int depth) {
-    std::vector<uint8_t> bytes(header.begin(), header.end());
-    bytes.reserve(header.size() + static_cast<size_t>(image.width) * image.height * depth);
-    for (size_t offset = 0; offset < image.rgba.size(); offset += 4) {
-        const uint8_t* pixel = &image.rgba[offset];
-        if (depth <= 2) bytes.push_back(GreyLevel(pixel));
-        else bytes.insert(bytes.end(), pixel, pixel + 3);
-        if (depth == 2 || depth == 4) bytes.push_back(pixel[3]);
+// The header, then each row as `depth` samples a pixel.
+void WriteWithHeader(const std::string& header, const ImageRows& rows, int depth, ByteSink& sink) {
+    sink.Write(reinterpret_cast<const uint8_t*>(header.data()), header.size());
+    std::vector<uint8_t> rgba(static_cast<size_t>(rows.width) * 4);
+    std::vector<uint8_t> samples(static_cast<size_t>(rows.width) * depth);
+    for (int y = 0; y < rows.height; ++y) {
+        rows.fill(y, rgba.data());
+        uint8_t* out = samples.data();
+        for (size_t offset = 0; offset < rgba.size(); offset += 4) {
+            const uint8_t* pixel = &rgba[offset];
+            if (depth <= 2) {
+                *out++ = GreyLevel(pixel);
+            } else {
+                std::memcpy(out, pixel, 3);
+                out += 3;
+            }
+            if (depth == 2 || depth == 4) *out++ = pixel[3];
+        }
+        sink.Write(samples.data(), samples.size());
     }
-    return bytes;
 }
 
-std::string PamHeader(const Image& image, int depth) {
+std::string PamHeader(const ImageRows& rows, int depth) {
     static const char* const kTupleTypes[] = {"", "GRAYSCALE", "GRAYSCALE_ALPHA", "RGB", "RGB_ALPHA"};
     char header[160];
     std::snprintf(header, sizeof header, "P7\nWIDTH %d\nHEIGHT %d\nDEPTH %d\nMAXVAL 255\nTUPLTYPE %s\nENDHDR\n",
-                  image.width, image.height, depth, kTupleTypes[depth]);
+                  rows.width, rows.height, depth, kTupleTypes[depth]);
     return header;
 }
 
 }  // namespace
 
-std::vector<uint8_t> EncodeNetpbm(const Image& image, ImageFormat format) {
+void EncodeNetpbm(const ImageRows& rows, ImageFormat format, ByteSink& sink) {
     char header[64];
     if (format == ImageFormat::Pgm) {
-        std::snprintf(header, sizeof header, "P5\n%d %d\n255\n", image.width, image.height);
-        return WithHeader(header, image, 1);
+        std::snprintf(header, sizeof header, "P5\n%d %d\n255\n", rows.width, rows.height);
+        WriteWithHeader(header, rows, 1, sink);
+    } else if (format == ImageFormat::Ppm) {
+        std::snprintf(header, sizeof header, "P6\n%d %d\n255\n", rows.width, rows.height);
+        WriteWithHeader(header, rows, 3, sink);
+    } else {
+        int depth = (rows.isGrey ? 1 : 3) + (rows.hasAlpha ? 1 : 0);
+        WriteWithHeader(PamHeader(rows, depth), rows, depth, sink);
     }
-    if (format == ImageFormat::Ppm) {
-        std::snprintf(header, sizeof header, "P6\n%d %d\n255\n", image.width, image.height);
-        return WithHeader(header, image, 3);
-    }
-    int depth = (image.isGrey ? 1 : 3) + (image.hasAlpha ? 1 : 0);
-    return WithHeader(PamHeader(image, depth), image, depth);
 }
 
 }  // namespace zpxcli

@@ -1,13 +1,15 @@
 // PNG through libpng. libpng reports errors by longjmp, so every function that
 // calls into it with a jump buffer set keeps only trivially destructible locals
-// and leaves all C++ objects to its caller; errors come back as text and turn
-// into ImageError once libpng's frames are gone.
+// and leaves all C++ objects to its caller; errors come back as text, or as
+// the exception a callback caught, and are thrown once libpng's frames are gone.
 #include <png.h>
 
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
+#include <string>
 
 #include "cli/ImageCodecs.h"
 
@@ -15,13 +17,13 @@ namespace zpxcli {
 
 namespace {
 
-// What a libpng callback may need, and where an error message lands.
+// What a libpng callback may need, and where a failure lands: libpng's own
+// message, or the exception a callback caught, thrown again once libpng's
+// frames are gone.
 struct PngSession {
-    const uint8_t* input = nullptr;
-    size_t inputSize = 0;
-    size_t inputOffset = 0;
-    std::vector<uint8_t>* output = nullptr;
-    bool outOfMemory = false;
+    ImageInput* input = nullptr;
+    ByteSink* output = nullptr;
+    std::exception_ptr failure;
     char error[256] = {0};
 };
 
@@ -33,21 +35,26 @@ void OnPngError(png_structp png, png_const_charp message) {
 
 void OnPngWarning(png_structp, png_const_charp) {}
 
-void ReadFromMemory(png_structp png, png_bytep into, size_t count) {
+void ReadFromInput(png_structp png, png_bytep into, size_t count) {
     auto* session = static_cast<PngSession*>(png_get_io_ptr(png));
-    if (session->inputSize - session->inputOffset < count) png_error(png, "file is truncated");
-    std::memcpy(into, session->input + session->inputOffset, count);
-    session->inputOffset += count;
+    size_t got = 0;
+    try {
+        got = session->input->Read(into, count);
+    } catch (...) {
+        session->failure = std::current_exception();
+    }
+    if (session->failure) png_error(png, "cannot read");
+    if (got < count) png_error(png, "file is truncated");
 }
 
-void WriteToMemory(png_structp png, png_bytep bytes, size_t count) {
+void WriteToSink(png_structp png, png_bytep bytes, size_t count) {
     auto* session = static_cast<PngSession*>(png_get_io_ptr(png));
     try {
-        session->output->insert(session->output->end(), bytes, bytes + count);
-    } catch (const std::bad_alloc&) {
-        session->outOfMemory = true;
+        session->output->Write(bytes, count);
+    } catch (...) {
+        session->failure = std::current_exception();
     }
-    if (session->outOfMemory) png_error(png, "out of memory");
+    if (session->failure) png_error(png, "cannot write");
 }
 
 void FlushNothing(png_structp) {}
@@ -113,94 +120,109 @@ bool ReadPngRows(png_structp png, png_infop info, png_bytepp rows) {
     return true;
 }
 
-bool WritePng(png_structp png, png_infop info, const Image* image, png_bytepp rows) {
+bool WritePngRows(png_structp png, png_infop info, const ImageRows* rows, png_bytep row) {
     if (setjmp(png_jmpbuf(png))) return false;
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image->width), static_cast<png_uint_32>(image->height), 8,
-                 image->hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(rows->width), static_cast<png_uint_32>(rows->height), 8,
+                 rows->hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     // Rows stay four bytes a pixel; an opaque image drops the fourth on the way out.
-    if (!image->hasAlpha) png_set_filler(png, 0, PNG_FILLER_AFTER);
-    png_write_image(png, rows);
+    if (!rows->hasAlpha) png_set_filler(png, 0, PNG_FILLER_AFTER);
+    for (int y = 0; y < rows->height; ++y) {
+        rows->fill(y, row);
+        png_write_row(png, row);
+    }
     png_write_end(png, nullptr);
     return true;
 }
 
-template <typename Bytes>
-std::vector<png_bytep> RowPointers(Bytes* pixels, int width, int height) {
+std::vector<png_bytep> RowPointers(uint8_t* pixels, int width, int height) {
     std::vector<png_bytep> rows(static_cast<size_t>(height));
-    for (int y = 0; y < height; ++y)
-        rows[static_cast<size_t>(y)] = const_cast<png_bytep>(pixels + static_cast<size_t>(y) * width * 4);
+    for (int y = 0; y < height; ++y) rows[static_cast<size_t>(y)] = pixels + static_cast<size_t>(y) * width * 4;
     return rows;
 }
 
-// Deflate expands at most 1032-fold. A header whose pixels the rest of the
-// file could not hold even at that ratio belongs to a truncated file, refused
-// before the image is allocated: otherwise a few dozen bytes could claim
-// half a gigabyte.
-constexpr uint64_t kLargestInflation = 1032;
-
-void CheckDataCanFill(const PngShape& shape, size_t bytesLeft) {
-    const uint64_t pixelBytes = uint64_t(shape.width) * shape.height * uint64_t(shape.bitsPerPixel) / 8;
-    if (uint64_t(bytesLeft) * kLargestInflation < pixelBytes) throw ImageError("PNG error: file is truncated");
+uint32_t BigEndian(const uint8_t* bytes) {
+    return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
 }
 
-// libpng takes memory for some chunks (text among them) by their claimed
-// length before reading them. A chunk that claims more bytes than the file
-// has left belongs to a truncated file, refused before libpng sees it.
-void CheckChunkLengths(const uint8_t* bytes, size_t size) {
-    size_t offset = 8;
-    while (size - offset >= 8) {
-        const uint32_t length = uint32_t(bytes[offset]) << 24 | uint32_t(bytes[offset + 1]) << 16 |
-                                uint32_t(bytes[offset + 2]) << 8 | bytes[offset + 3];
-        if (size - offset - 8 < uint64_t(length) + 4) throw ImageError("PNG error: file is truncated");
-        if (std::memcmp(bytes + offset + 4, "IEND", 4) == 0) return;
-        offset += 12 + size_t(length);
+// Walks the chunks' headers, not their data. A chunk that claims more bytes
+// than the file has left belongs to a truncated file, refused before libpng
+// sees it: libpng takes memory for some chunks (text among them) by their
+// claimed length before reading them. Returns the length of the image data,
+// all IDAT chunks together.
+uint64_t SurveyChunks(ImageInput& input) {
+    uint64_t imageDataBytes = 0;
+    uint8_t header[8];
+    for (uint64_t offset = 8; input.ReadAt(offset, header, sizeof header) == sizeof header;) {
+        const uint32_t length = BigEndian(header);
+        if (input.Size() - offset - 8 < uint64_t(length) + 4) throw ImageError("PNG error: file is truncated");
+        if (std::memcmp(header + 4, "IDAT", 4) == 0) imageDataBytes += length;
+        if (std::memcmp(header + 4, "IEND", 4) == 0) break;
+        offset += 12 + uint64_t(length);
     }
+    return imageDataBytes;
+}
+
+// Deflate expands at most 1032-fold. Image data that could not hold the
+// picture's rows (a filter byte and the packed samples each, fewer than an
+// interlaced picture needs) even at that ratio cannot make a picture, so the
+// picture is refused before it is allocated: otherwise a few bytes of image
+// data could claim half a gigabyte, whatever else the file holds.
+constexpr uint64_t kLargestInflation = 1032;
+
+void CheckDataCanFill(const PngShape& shape, uint64_t imageDataBytes) {
+    const uint64_t rowBytes = 1 + (uint64_t(shape.width) * uint64_t(shape.bitsPerPixel) + 7) / 8;
+    if (imageDataBytes * kLargestInflation < rowBytes * shape.height)
+        throw ImageError("PNG error: too little image data for " + std::to_string(shape.width) + " x " +
+                         std::to_string(shape.height) + " pixels");
 }
 
 std::string PngProblem(const PngSession& session) {
     return std::string("PNG error: ") + (session.error[0] ? session.error : "unknown");
 }
 
+// libpng's message, or what a callback caught.
+[[noreturn]] void ThrowPngFailure(const PngSession& session) {
+    if (session.failure) std::rethrow_exception(session.failure);
+    throw ImageError(PngProblem(session));
+}
+
 }  // namespace
 
-Image DecodePng(const uint8_t* bytes, size_t size) {
-    if (size < 8 || png_sig_cmp(bytes, 0, 8) != 0) throw ImageError("not a PNG file");
-    CheckChunkLengths(bytes, size);
+Image DecodePng(ImageInput& input) {
+    png_byte signature[8];
+    if (input.Read(signature, sizeof signature) != sizeof signature || png_sig_cmp(signature, 0, sizeof signature) != 0)
+        throw ImageError("not a PNG file");
+    const uint64_t imageDataBytes = SurveyChunks(input);
     PngSession session;
-    session.input = bytes;
-    session.inputSize = size;
+    session.input = &input;
     PngHandle handle(true, session);
-    png_set_read_fn(handle.png(), &session, ReadFromMemory);
+    png_set_read_fn(handle.png(), &session, ReadFromInput);
+    png_set_sig_bytes(handle.png(), sizeof signature);
 
     PngShape shape;
     if (!ReadPngShape(handle.png(), handle.info(), &shape)) {
         if (session.error[0] == 0) throw ImageError("unsupported PNG layout");
-        throw ImageError(PngProblem(session));
+        ThrowPngFailure(session);
     }
     CheckImageSize(shape.width, shape.height);
-    CheckDataCanFill(shape, session.inputSize - session.inputOffset);
+    CheckDataCanFill(shape, imageDataBytes);
 
     Image image = Image::Blank(static_cast<int>(shape.width), static_cast<int>(shape.height), shape.hasAlpha);
     image.isGrey = shape.isGrey;
     std::vector<png_bytep> rows = RowPointers(image.rgba.data(), image.width, image.height);
-    if (!ReadPngRows(handle.png(), handle.info(), rows.data())) throw ImageError(PngProblem(session));
+    if (!ReadPngRows(handle.png(), handle.info(), rows.data())) ThrowPngFailure(session);
     return image;
 }
 
-std::vector<uint8_t> EncodePng(const Image& image) {
-    std::vector<uint8_t> output;
+void EncodePng(const ImageRows& rows, ByteSink& sink) {
     PngSession session;
-    session.output = &output;
+    session.output = &sink;
     PngHandle handle(false, session);
-    png_set_write_fn(handle.png(), &session, WriteToMemory, FlushNothing);
-    std::vector<png_bytep> rows = RowPointers(image.rgba.data(), image.width, image.height);
-    if (!WritePng(handle.png(), handle.info(), &image, rows.data())) {
-        if (session.outOfMemory) throw std::bad_alloc();
-        throw ImageError(PngProblem(session));
-    }
-    return output;
+    png_set_write_fn(handle.png(), &session, WriteToSink, FlushNothing);
+    std::vector<png_byte> row(static_cast<size_t>(rows.width) * 4);
+    if (!WritePngRows(handle.png(), handle.info(), &rows, row.data())) ThrowPngFailure(session);
 }
 
 }  // namespace zpxcli

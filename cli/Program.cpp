@@ -78,11 +78,24 @@ void AddHostOptions(CLI::App& app, HostOptions& host) {
         ->capture_default_str();
 }
 
-std::string OneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\n' || c == '\r') c = ' ';
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
+// One line, and nothing a terminal would obey: a message may quote a file's
+// bytes (a PAM header's words), so control bytes other than line breaks are
+// shown as \xNN.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (unsigned char c : text) {
+        if (c == '\n' || c == '\r') {
+            line += ' ';
+        } else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            line += escaped;
+        } else {
+            line += static_cast<char>(c);
+        }
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
 }
 
 int Fail(int status, const std::string& message) {

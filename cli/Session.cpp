@@ -1,6 +1,7 @@
 #include "cli/Session.h"
 
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 
 #include "cli/Errors.h"
@@ -33,6 +34,9 @@ zpxhost::HostConfig HostOptions::Config() const {
     zpxhost::HostConfig config;
     config.version = hostVersion;
     config.app = app;
+    // The program times its calls (--repeat): pictures keep their storage
+    // between locks instead of being copied at every unlock.
+    config.movePixelsOnUnlock = false;
     if (layout != 0) {
         if (layout < 1 || layout > 6) throw UsageError("--layout must be 1 to 6");
         if (alpha && layout > 2)
@@ -76,7 +80,8 @@ Session::Session(const HostOptions& options) : options_(options), host_(options.
 }
 
 std::optional<zpxhost::ParsedDeclaration> Session::FindDeclaration(const std::string& method) const {
-    for (const zpxhost::Registration::Row& row : registration().rows) {
+    const zpxhost::Registration registered = registration();
+    for (const zpxhost::Registration::Row& row : registered.rows) {
         if (row.function == nullptr || !row.hasDeclaration) continue;
         zpxhost::ParsedDeclaration parsed = zpxhost::ParseDeclaration(row.declaration);
         if (parsed.valid && parsed.name == method) return parsed;
@@ -107,13 +112,12 @@ void Session::Refill(REALpicture picture, const Image& image) {
     else host_.FillRGB(picture, image.RGBBytes().data());
 }
 
-Image Session::ReadPicture(REALpicture picture) const {
-    Image image;
-    image.width = host_.Width(picture);
-    image.height = host_.Height(picture);
-    image.hasAlpha = host_.HasAlpha(picture);
-    image.rgba = host_.ReadRGBA(picture, true);
-    return image;
+Image Session::ReadPicture(REALpicture picture) const { return Image::FromRows(PictureRows(picture)); }
+
+ImageRows Session::PictureRows(REALpicture picture) const {
+    const zpxhost::Host& host = host_;
+    return {host.Width(picture), host.Height(picture), host.HasAlpha(picture), false,
+            [&host, picture](int y, uint8_t* rgba) { host.ReadRowRGBA(picture, y, true, rgba); }};
 }
 
 void Session::AttachMask(REALpicture picture, const Image& mask) {
@@ -123,31 +127,48 @@ void Session::AttachMask(REALpicture picture, const Image& mask) {
 
 namespace {
 
-// A grey image whose level at each pixel is level(that pixel of `from`).
+// Rows of grey levels: level(each pixel of `from`).
 template <typename Level>
-Image GreyImage(const Image& from, Level level) {
-    Image grey = Image::Blank(from.width, from.height, false);
-    grey.isGrey = true;
-    for (size_t i = 0; i < grey.rgba.size(); i += 4)
-        grey.rgba[i] = grey.rgba[i + 1] = grey.rgba[i + 2] = level(&from.rgba[i]);
-    return grey;
+ImageRows GreyRows(const ImageRows& from, Level level) {
+    return {from.width, from.height, false, true, [from, level](int y, uint8_t* rgba) {
+                from.fill(y, rgba);
+                for (int x = 0; x < from.width; ++x, rgba += 4) {
+                    rgba[0] = rgba[1] = rgba[2] = level(rgba);
+                    rgba[3] = 255;
+                }
+            }};
 }
 
 }  // namespace
 
-std::optional<Image> Session::ReadTransparency(REALpicture picture) const {
+std::optional<ImageRows> Session::TransparencyRows(REALpicture picture) const {
     // The host reads a mask's red channel as its level.
     if (REALpicture mask = host_.MaskOf(picture))
-        return GreyImage(ReadPicture(mask), [](const uint8_t* pixel) { return pixel[0]; });
+        return GreyRows(PictureRows(mask), [](const uint8_t* pixel) { return pixel[0]; });
     if (host_.HasAlpha(picture))
-        return GreyImage(ReadPicture(picture), [](const uint8_t* pixel) { return uint8_t(255 - pixel[3]); });
+        return GreyRows(PictureRows(picture), [](const uint8_t* pixel) { return uint8_t(255 - pixel[3]); });
     return std::nullopt;
 }
 
-Image WithMaskAsAlpha(Image image, const Image& mask) {
+std::optional<Image> Session::ReadTransparency(REALpicture picture) const {
+    std::optional<ImageRows> rows = TransparencyRows(picture);
+    if (!rows) return std::nullopt;
+    return Image::FromRows(*rows);
+}
+
+ImageRows WithMaskAsAlpha(ImageRows image, ImageRows mask) {
+    auto maskRow = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(mask.width) * 4);
     image.hasAlpha = true;
-    for (size_t i = 0; i < image.rgba.size(); i += 4) image.rgba[i + 3] = uint8_t(255 - mask.rgba[i]);
+    image.fill = [fill = image.fill, mask = std::move(mask), maskRow](int y, uint8_t* rgba) {
+        fill(y, rgba);
+        mask.fill(y, maskRow->data());
+        for (size_t i = 0; i < maskRow->size(); i += 4) rgba[i + 3] = uint8_t(255 - (*maskRow)[i]);
+    };
     return image;
+}
+
+Image WithMaskAsAlpha(const Image& image, const Image& mask) {
+    return Image::FromRows(WithMaskAsAlpha(ImageRows::Of(image), ImageRows::Of(mask)));
 }
 
 Value Session::Call(const std::string& method, REALpicture receiver, std::vector<Value> arguments, int32_t yield) {

@@ -53,7 +53,8 @@ private:
 
 // The image with an alpha channel of 255 minus the mask's grey level, so
 // that a picture and its mask can be written as one file.
-Image WithMaskAsAlpha(Image image, const Image& mask);
+ImageRows WithMaskAsAlpha(ImageRows image, ImageRows mask);
+Image WithMaskAsAlpha(const Image& image, const Image& mask);
 
 class Session {
 public:
@@ -62,7 +63,7 @@ public:
 
     zpxhost::Host& host() { return host_; }
     const HostOptions& options() const { return options_; }
-    const zpxhost::Registration& registration() const { return host_.Registered(); }
+    zpxhost::Registration registration() const { return host_.Registered(); }
 
     bool IsRegistered(const std::string& method) const;
     // The registered declaration; throws UsageError when the module did not register the method.
@@ -76,6 +77,8 @@ public:
     // Puts the image's pixels back into a picture of its size, as MakePicture stored them.
     void Refill(REALpicture picture, const Image& image);
     Image ReadPicture(REALpicture picture) const;
+    // The same a row at a time, for writing it without a copy; the picture must outlive the rows.
+    ImageRows PictureRows(REALpicture picture) const;
 
     // Gives the picture a mask of the image's grey levels (0 opaque, 255
     // transparent); the host holds the mask from then on.
@@ -83,6 +86,7 @@ public:
     // The picture's transparency as a grey image of mask levels: its mask, or
     // else 255 minus its alpha channel; nothing for a plain picture without a mask.
     std::optional<Image> ReadTransparency(REALpicture picture) const;
+    std::optional<ImageRows> TransparencyRows(REALpicture picture) const;
 
     // Calls a method with its arguments but the last, the yield interval, which
     // is passed in that last parameter. Declared defaults fill any gap.

@@ -7,8 +7,8 @@
 // exactly that for several pixels at once: each channel is converted to
 // double, multiplied by the same double weight and truncated by the
 // processor's truncating conversion, which is C's for every value in the
-// 32-bit range (the placement guard keeps each product within 2^30). Integer
-// sums are exact in any order.
+// 32-bit range (the placement guard keeps each product and sum within it).
+// Integer sums are exact in any order.
 #pragma once
 
 #include <cstdint>

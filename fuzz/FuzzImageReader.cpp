@@ -95,6 +95,22 @@ std::vector<uint8_t> PngClaiming(uint32_t width, uint32_t height) {
     return bytes;
 }
 
+// A 1-bit 11585 x 11585 PNG (512 MiB as a picture) of a few bytes of image
+// data followed by a private chunk of 16 KB: the file could hold the
+// picture's rows, its image data could not.
+std::vector<uint8_t> PngWithDataElsewhere() {
+    std::vector<uint8_t> bytes = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> header;
+    PutBigEndian(header, 11585);
+    PutBigEndian(header, 11585);
+    header.insert(header.end(), {1, 0, 0, 0, 0});
+    PutChunk(bytes, "IHDR", header);
+    PutChunk(bytes, "IDAT", {0x78, 0x01, 0x01, 4, 0, 0xFB, 0xFF, 0, 0, 0, 0});
+    PutChunk(bytes, "prIv", std::vector<uint8_t>(16384, 0));
+    PutChunk(bytes, "IEND", {});
+    return bytes;
+}
+
 // A small valid PNG whose text chunk claims 1.2 GB.
 std::vector<uint8_t> PngTextClaiming(uint32_t length) {
     std::vector<uint8_t> bytes = PngClaiming(4, 4);
@@ -111,11 +127,12 @@ std::vector<uint8_t> NetpbmClaiming(const char* header) {
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-// Headers beyond the limits, one within them whose data is far too short, and
-// a chunk longer than the file.
+// Headers beyond the limits, ones within them whose data is far too short,
+// and a chunk longer than the file.
 std::vector<std::vector<uint8_t>> HugeHeaders() {
     if (kFormat == ImageFormat::Png)
-        return {PngClaiming(100000, 100000), PngClaiming(8192, 16384), PngTextClaiming(0x48000010)};
+        return {PngClaiming(100000, 100000), PngClaiming(8192, 16384), PngWithDataElsewhere(),
+                PngTextClaiming(0x48000010)};
     return {NetpbmClaiming("P6\n100000 100000\n255\n"), NetpbmClaiming("P5\n100000 100000\n65535\n"),
             NetpbmClaiming("P7\nWIDTH 100000\nHEIGHT 100000\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n"),
             NetpbmClaiming("P6\n8192 16384\n255\n")};

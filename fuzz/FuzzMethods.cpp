@@ -161,7 +161,7 @@ struct Call {
     int receiver = 0;  // a choice among the pictures at hand; 0 is nil
     int other = 0;     // DrawPictureFZPX's source, chosen alike
     int32_t width = 0, height = 0, mode = 0, ticks = 0;
-    bool antiAlias = false;
+    REALboolean antiAlias = 0;  // the host's byte: any non-zero value is true
     double x = 0, y = 0, alpha = 1;  // x is BlurZPX's radius
 
     static Call Draw(FuzzedDataProvider& input) {
@@ -173,7 +173,7 @@ struct Call {
         call.height = DrawInt(input);
         call.mode = DrawMode(input);
         call.ticks = DrawInt(input);
-        call.antiAlias = input.ConsumeBool();
+        call.antiAlias = input.ConsumeIntegral<REALboolean>();
         call.x = DrawDouble(input);
         call.y = DrawDouble(input);
         call.alpha = DrawDouble(input);
@@ -191,7 +191,7 @@ struct Call {
             case Method::ScaleImageAndMask:
                 std::snprintf(text, sizeof text, "%s(#%d, %d, %d, AntiAlias=%d, YieldTicks=%d)",
                               method == Method::Scale ? "ScaleZPX" : "ScaleImageAndMaskZPX", receiver, width, height,
-                              antiAlias ? 1 : 0, ticks);
+                              antiAlias, ticks);
                 break;
             case Method::Scaling:
                 std::snprintf(text, sizeof text, "ScalingZPX(#%d, mode=%d, %d, %d, yield=%d)", receiver, mode, width,

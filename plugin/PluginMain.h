@@ -8,10 +8,12 @@
 
 #define ZPX_EXPORT extern "C" __attribute__((visibility("default")))
 
-// The Picture extension and its method rows, registered at load.
+// The Picture extension and its method rows, registered at load; each load
+// first resets them to their flags as written.
 extern REALclassDefinition pictureClass;
 extern REALmethodDefinition pictureMethods[];
 extern const uint32_t pictureMethodCount;
+void ResetPictureClass();
 
 ZPX_EXPORT void REALPluginMain(REALResolver resolver);
 

@@ -93,14 +93,15 @@ REALpicture ScalePictureFast(REALpicture source, int32_t width, int32_t height) 
     return result.release();
 }
 
-REALpicture ScalePicture(REALpicture picture, int32_t width, int32_t height, bool AntiAlias, int32_t YieldTicks) {
+REALpicture ScalePicture(REALpicture picture, int32_t width, int32_t height, REALboolean AntiAlias,
+                         int32_t YieldTicks) {
     yield.Start(YieldTicks);
     const PictureSize current = CurrentSize(picture);
     if (current.width == width && current.height == height) {
         if (picture != nullptr) REALLockObject(picture);
         return picture;
     }
-    if (WantsSmoothScaling(AntiAlias, current, width, height)) {
+    if (WantsSmoothScaling(AntiAlias != 0, current, width, height)) {
         if (REALpicture smooth = ScalePictureNiceBigger(picture, width, height)) return smooth;
     }
     return ScalePictureFast(picture, width, height);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/ImageFile.h"
+#include "cli/ImageInput.h"
 
 namespace zpxcli {
 namespace {
@@ -167,7 +168,7 @@ TEST(cliImageFile, HugeClaimsAreRefusedBeforeAllocating) {
         Decode(PngClaiming(8192, 16384, 64), ImageFormat::Png);
         ADD_FAILURE() << "a PNG of 64 zero bytes claiming 8192 x 16384 pixels was read";
     } catch (const ImageError& error) {
-        EXPECT_STREQ(error.what(), "PNG error: file is truncated");
+        EXPECT_STREQ(error.what(), "PNG error: too little image data for 8192 x 16384 pixels");
     }
 
     EXPECT_THROW(Decode(PngClaiming(100000, 100000), ImageFormat::Png), ImageError);
@@ -177,6 +178,18 @@ TEST(cliImageFile, HugeClaimsAreRefusedBeforeAllocating) {
     // Within the limits, but the pixels are not there.
     EXPECT_THROW(Decode(std::string("P7\nWIDTH 4000\nHEIGHT 4000\nDEPTH 4\nMAXVAL 255\nENDHDR\n"), ImageFormat::Pam),
                  ImageError);
+}
+
+// Whatever follows a picture in its file is never read.
+TEST(cliImageFile, ReadersStopAtTheirPicture) {
+    for (ImageFormat format : {ImageFormat::Png, ImageFormat::Pgm, ImageFormat::Pam}) {
+        std::vector<uint8_t> file = EncodeImage(Pattern(9, 5, false, true), format);
+        const size_t length = file.size();
+        file.resize(length + 100000, 0x55);
+        ImageInput input(file.data(), file.size());
+        EXPECT_EQ(ReadImage(input, format).width, 9);
+        EXPECT_LE(input.Position(), length) << FormatName(format);
+    }
 }
 
 TEST(cliImageFile, EveryTruncationIsAnError) {

@@ -1,99 +1,34 @@
 // The zpx program as a person runs it: the built binary on files in a
 // temporary directory, judged by exit status, standard error and the files
 // it leaves behind.
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/Demo.h"
 #include "cli/ImageFile.h"
+#include "tests/e2e/ZpxRunner.h"
 
 #ifdef ZPX_PROGRAM_PATH
 namespace zpxcli {
 namespace {
 
-namespace fs = std::filesystem;
+using zpxtest::CountLines;
+using zpxtest::ReadText;
+using zpxtest::ZpxRun;
 
-struct ZpxRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-int CountLines(const std::string& text) {
-    int lines = 0;
-    for (char c : text) lines += c == '\n';
-    return lines;
-}
-
-class ZpxProgram : public testing::Test {
+class ZpxProgram : public zpxtest::ZpxRunner {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "zpx-cli-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(&pattern[0]), nullptr);
-        dir_ = pattern;
+        ZpxRunner::SetUp();
         WriteInputs();
     }
     void WriteInputs() const;
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
-
-    // Runs zpx in the temporary directory with no terminal anywhere.
-    ZpxRun Zpx(const std::vector<std::string>& arguments) const {
-        fs::path outFile = dir_ / ".stdout", errFile = dir_ / ".stderr";
-        pid_t child = ::fork();
-        if (child == 0) {
-            int in = ::open("/dev/null", O_RDONLY);
-            int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(in, 0);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            if (::chdir(dir_.c_str()) != 0) ::_exit(127);
-            std::vector<char*> argv{const_cast<char*>(ZPX_PROGRAM_PATH)};
-            for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-            argv.push_back(nullptr);
-            ::execv(ZPX_PROGRAM_PATH, argv.data());
-            ::_exit(127);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ZpxRun run;
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        run.out = ReadText(outFile);
-        run.err = ReadText(errFile);
-        fs::remove(outFile);
-        fs::remove(errFile);
-        return run;
-    }
-
-    std::set<std::string> Files() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::recursive_directory_iterator(dir_))
-            names.insert(fs::relative(entry.path(), dir_).string());
-        return names;
-    }
-
-    fs::path dir_;
 };
 
 // Suite names start with "cli" so that `ctest -R cli` picks them out.
@@ -155,6 +90,8 @@ void ZpxProgram::WriteInputs() const {
     translucent.hasAlpha = true;
     translucent.rgba[7] = translucent.rgba[15] = 0;  // right column transparent
     SaveImageFile(PathOf("translucent.png"), translucent);
+    std::filesystem::create_symlink("good.png", PathOf("good-link.png"));
+    std::ofstream(PathOf("escape.pam")) << "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\n\x1B]0;gotcha\x07 1\nENDHDR\n\x01";
 }
 
 TEST_F(cliProgram, ScalesPngAndPpmFiles) {
@@ -196,14 +133,16 @@ void PrintTo(const BadRun& run, std::ostream* out) { *out << run.name; }
 class cliRefuses : public ZpxProgram, public testing::WithParamInterface<BadRun> {};
 
 TEST_P(cliRefuses, WithOneLineAndNoOutput) {
-    const std::set<std::string> before = Files();
+    const auto before = Snapshot();
 
     ZpxRun run = Zpx(GetParam().arguments);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(CountLines(run.err), 1) << run.err;
     EXPECT_EQ(run.err.rfind("zpx: ", 0), 0u) << run.err;
+    EXPECT_EQ(std::count_if(run.err.begin(), run.err.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }), 1)
+        << "control bytes on the terminal: " << run.err;
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(Files(), before);
+    EXPECT_EQ(Snapshot(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -226,7 +165,25 @@ INSTANTIATE_TEST_SUITE_P(
                            {"scale-mask", "alpha.png", "o.png", "--size", "2x2", "--mask", "good.png"}},
                     BadRun{"OutMaskIsOut", {"scale-mask", "good.png", "o.png", "--size", "2x2", "--out-mask", "o.png"}},
                     BadRun{"OutMaskUnwritable",
-                           {"scale-mask", "good.png", "o.png", "--size", "2x2", "--out-mask", "no/such/m.pgm"}}),
+                           {"scale-mask", "good.png", "o.png", "--size", "2x2", "--out-mask", "no/such/m.pgm"}},
+                    BadRun{"OutMaskIsOutByAnotherName",
+                           {"scale-mask", "good.png", "o.png", "--size", "2x2", "--out-mask", "./o.png"}},
+                    BadRun{"OutMaskIsOutThroughALink",
+                           {"scale-mask", "good.png", "good.png", "--size", "2x2", "--out-mask", "good-link.png"}},
+                    BadRun{"HeaderWithControlBytes", {"scale", "escape.pam", "o.png", "--size", "2x2"}}),
+    [](const testing::TestParamInfo<BadRun>& info) { return std::string(info.param.name); });
+
+// An empty value is what a script's unset variable gives: never taken as 0 or as no file.
+INSTANTIATE_TEST_SUITE_P(
+    OptionValues, cliRefuses,
+    testing::Values(BadRun{"EmptyAlpha", {"draw", "good.png", "good.png", "o.png", "--at", "0,0", "--alpha", ""}},
+                    BadRun{"EmptyRadius", {"blur", "good.png", "o.png", "--radius", ""}},
+                    BadRun{"EmptyYield", {"blur", "good.png", "o.png", "--radius", "2", "--yield", ""}},
+                    BadRun{"EmptyRepeat", {"scale", "good.png", "o.png", "--size", "2x2", "--repeat", ""}},
+                    BadRun{"EmptyMask", {"draw", "good.png", "good.png", "o.png", "--at", "0,0", "--mask", ""}},
+                    BadRun{"EmptyOutMask", {"scale-mask", "good.png", "o.png", "--size", "2x2", "--out-mask", ""}},
+                    // zpx writes no picture it would refuse to read.
+                    BadRun{"SizeBeyondWhatZpxReads", {"scale", "good.png", "o.png", "--size", "16385x8192"}}),
     [](const testing::TestParamInfo<BadRun>& info) { return std::string(info.param.name); });
 
 std::vector<int> Repeated(std::vector<int> row, int times) {
