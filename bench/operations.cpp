@@ -33,7 +33,7 @@ using zpxhost::Value;
 // One host for the whole run, with the real module loaded.
 Host& TheHost() {
     static Host host;
-    static const bool loaded = host.LoadModule();
+    static const bool loaded = host.LoadModule(ZPX_MODULE_PATH);
     if (!loaded) {
         fprintf(stderr, "zpxbench: cannot load the module: %s\n", host.LoadError().c_str());
         exit(2);

@@ -29,7 +29,7 @@ bool KeepsAlpha(const std::string& path) {
 void CheckMaskOption(const ScaleMaskArguments& arguments, const Image& input, bool alphaOption) {
     if (arguments.mask.empty() || (!input.hasAlpha && !alphaOption)) return;
     throw UsageError("--mask is for input without an alpha channel (the alpha channel is the mask), but " +
-                     (input.hasAlpha ? arguments.files.input + " has one" : std::string("--alpha gives it one")));
+                     (input.hasAlpha ? arguments.files.input + " has one" : std::string("--alpha-channel gives it one")));
 }
 
 void CheckOutputPaths(const ScaleMaskArguments& arguments) {
@@ -72,9 +72,9 @@ void SaveImageWithMask(const std::string& path, const Image& image, const std::o
 }
 
 int RunScaleMask(const HostOptions& host, const ScaleMaskArguments& arguments) {
-    PictureSize size = ParsePictureSize(arguments.size);
     CheckOutputPaths(arguments);
     Image input = LoadInputImage(arguments.files.input);
+    PictureSize size = ResolvePictureSize(arguments.size, {input.width, input.height});
     CheckMaskOption(arguments, input, host.alpha);
     std::optional<Image> mask;
     if (!arguments.mask.empty()) mask = LoadMaskImage(arguments.mask, arguments.files.input, input);
@@ -91,6 +91,7 @@ int RunScaleMask(const HostOptions& host, const ScaleMaskArguments& arguments) {
     std::optional<Image> transparency = session.ReadTransparency(result.picture.get());
     if (arguments.outputMask.empty()) SaveImageWithMask(arguments.files.output, image, transparency);
     else SaveImageAndMask(arguments, image, transparency);
+    PrintNote(AntialiasNote(arguments.antialias, {input.width, input.height}, size));
     return kExitSuccess;
 }
 
@@ -105,7 +106,7 @@ void AddScaleMaskCommand(CLI::App& app, CommandContext& context) {
     AddAntialiasFlag(command, arguments->antialias);
     command->add_option("--mask", arguments->mask,
                         "a grey image of IN's size given to IN as its mask, 0 (black) opaque to 255 (white) "
-                        "transparent; for input without alpha (an input with alpha, or --alpha, brings its own), "
+                        "transparent; for input without alpha (an input with alpha, or --alpha-channel, brings its own), "
                         "e.g. --mask shape.pgm")
         ->type_name("M");
     command->add_option("--out-mask", arguments->outputMask,
