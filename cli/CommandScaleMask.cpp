@@ -28,8 +28,9 @@ bool KeepsAlpha(const std::string& path) {
 // An input with an alpha channel brings its own mask: the method takes that one.
 void CheckMaskOption(const ScaleMaskArguments& arguments, const Image& input, bool alphaOption) {
     if (arguments.mask.empty() || (!input.hasAlpha && !alphaOption)) return;
-    throw UsageError("--mask is for input without an alpha channel (the alpha channel is the mask), but " +
-                     (input.hasAlpha ? arguments.files.input + " has one" : std::string("--alpha-channel gives it one")));
+    throw UsageError(
+        "--mask is for input without an alpha channel (the alpha channel is the mask), but " +
+        (input.hasAlpha ? arguments.files.input + " has one" : std::string("--alpha-channel gives it one")));
 }
 
 void CheckOutputPaths(const ScaleMaskArguments& arguments) {
@@ -106,8 +107,8 @@ void AddScaleMaskCommand(CLI::App& app, CommandContext& context) {
     AddAntialiasFlag(command, arguments->antialias);
     command->add_option("--mask", arguments->mask,
                         "a grey image of IN's size given to IN as its mask, 0 (black) opaque to 255 (white) "
-                        "transparent; for input without alpha (an input with alpha, or --alpha-channel, brings its own), "
-                        "e.g. --mask shape.pgm")
+                        "transparent; for input without alpha (an input with alpha, or --alpha-channel, brings its "
+                        "own), e.g. --mask shape.pgm")
         ->type_name("M");
     command->add_option("--out-mask", arguments->outputMask,
                         "write the result's mask here as grey levels (all black when it has none) and OUT without "

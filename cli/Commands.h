@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/ImageFile.h"
+#include "cli/MethodFiles.h"
 #include "cli/MethodRun.h"
 #include "cli/Session.h"
 
@@ -66,23 +67,6 @@ void AddAntialiasFlag(CLI::App* command, bool& antialias);
 std::string AntialiasNote(bool antialias, PictureSize from, PictureSize to);
 // A remark on standard error that does not make the run fail.
 void PrintNote(const std::string& note);
-
-// The image at a path, or UsageError naming the file and what is wrong with it.
-Image LoadInputImage(const std::string& path);
-// Refuses an output path whose image type zpx does not write, before any work is done.
-void CheckOutputPath(const std::string& path);
-void SaveOutputImage(const std::string& path, const Image& image);
-
-// A mask file for the picture read from picturePath: UsageError unless it is the picture's size.
-Image LoadMaskImage(const std::string& path, const std::string& picturePath, const Image& picture);
-
-// ScalingZPX's kernels in mode order: kResampleKernels[mode - 1].
-struct ResampleKernel {
-    int mode;
-    const char* name;         // what --mode accepts besides the number
-    const char* description;  // for people
-};
-extern const ResampleKernel kResampleKernels[7];
 
 // The common shape: one input picture, a method that returns a new picture,
 // one output file. The method's arguments are worked out from the input once

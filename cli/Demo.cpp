@@ -7,10 +7,10 @@
 #include <set>
 #include <system_error>
 
-#include "cli/Commands.h"
 #include "cli/DemoRecipes.h"
 #include "cli/Errors.h"
 #include "cli/KernelPlot.h"
+#include "cli/MethodFiles.h"
 #include "cli/MethodRun.h"
 #include "cli/Module.h"
 #include "cli/TestPicture.h"
@@ -186,7 +186,6 @@ public:
             throw UsageError(path + ": " + error.what());
         }
     }
-    const std::string& directory() const { return directory_; }
 
 private:
     std::string directory_;
@@ -196,18 +195,20 @@ private:
 Image Zoomed(const Image& image, const DemoZoom& zoom) {
     DemoCrop part = zoom.crop.value_or(DemoCrop{0, 0, image.width, image.height});
     Image zoomed = Image::Blank(part.width * zoom.factor, part.height * zoom.factor, image.hasAlpha);
-    for (int y = 0; y < zoomed.height; ++y)
+    for (int y = 0; y < zoomed.height; ++y) {
         for (int x = 0; x < zoomed.width; ++x) {
             const uint8_t* from = image.PixelAt(part.left + x / zoom.factor, part.top + y / zoom.factor);
             std::copy(from, from + 4, zoomed.PixelAt(x, y));
         }
+    }
     return zoomed;
 }
 
 std::string Slug(const std::string& label) {
     std::string slug;
     for (char c : label) {
-        if (std::isalnum(static_cast<unsigned char>(c))) slug += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        unsigned char letter = static_cast<unsigned char>(c);
+        if (std::isalnum(letter)) slug += static_cast<char>(std::tolower(letter));
         else if (!slug.empty() && slug.back() != '-') slug += '-';
     }
     while (!slug.empty() && slug.back() == '-') slug.pop_back();
@@ -241,7 +242,6 @@ DemoOutcome RunPanel(Session& session, const DemoPanel& panel, const Image& sour
         outcome.resultHeight = result.image.height;
     } catch (const CliError& error) {
         if (error.status() != kExitMethodFailed) throw;
-        outcome.resultFile.clear();
         outcome.failure = error.what();
     }
     return outcome;

@@ -48,10 +48,10 @@ struct DemoResult {
 using DemoRecipe = DemoResult (*)(Session& session, const DemoPanel& panel, const Image& source);
 
 struct DemoPanel {
-    std::string id;        // names the result's file: id.png
-    std::string title;     // the caption's head, e.g. "lanczos3"
+    std::string id;     // names the result's file: id.png
+    std::string title;  // the caption's head, e.g. "lanczos3"
     std::string method;
-    std::string settings;  // the caption: what the arguments were
+    std::string settings;                   // the caption: what the arguments were
     std::vector<zpxhost::Value> arguments;  // all but the yield interval
     std::optional<DemoCrop> crop;           // the receiver is this part of the test picture
     DemoRecipe recipe = nullptr;            // unset: the result is one call of method with arguments
@@ -98,7 +98,7 @@ struct DemoOutcome {
 };
 
 struct DemoReport {
-    std::string madeBy;  // program, module and host, for people; no paths
+    std::string madeBy;                 // program, module and host, for people; no paths
     std::vector<DemoOutcome> outcomes;  // one per registered panel, in page order
     std::vector<std::string> unregisteredMethods;
 };

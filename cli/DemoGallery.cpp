@@ -3,12 +3,13 @@
 // it zoomed by repeating pixels. Sources and zoomed parts are shown sharp;
 // nothing on the page is scaled by the browser. Laid out to be read at 800
 // pixels wide as at 1400.
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
 #include "cli/Demo.h"
 #include "cli/KernelPlot.h"
-#include "cli/Commands.h"
+#include "cli/MethodFiles.h"
 #include "cli/TestPicture.h"
 
 namespace zpxcli {
@@ -66,14 +67,15 @@ std::string Milliseconds(double milliseconds) {
 std::string ResultFigure(const DemoOutcome& outcome) {
     const DemoPanel& panel = *outcome.panel;
     std::string head = "<b>" + Escaped(panel.title) + "</b><br>";
-    if (!outcome.failure.empty()) return Figure("", head + "<span class=\"failed\">" + Escaped(outcome.failure) + "</span>");
+    if (!outcome.failure.empty())
+        return Figure("", head + "<span class=\"failed\">" + Escaped(outcome.failure) + "</span>");
     std::string images = Img(outcome.resultFile, outcome.resultWidth, outcome.resultHeight, panel.title);
     std::string zoomNote;
     if (!outcome.zoomFile.empty()) {
         const DemoZoom& zoom = *panel.zoom;
         DemoCrop part = zoom.crop.value_or(DemoCrop{0, 0, outcome.resultWidth, outcome.resultHeight});
-        images += Img(outcome.zoomFile, part.width * zoom.factor, part.height * zoom.factor,
-                      panel.title + ", zoomed", "zoom");
+        images += Img(outcome.zoomFile, part.width * zoom.factor, part.height * zoom.factor, panel.title + ", zoomed",
+                      "zoom");
         zoomNote = std::string("; below, ") + (zoom.crop ? "a part " : "") + std::to_string(zoom.factor) + " times";
     }
     return Figure(images, head + Escaped(panel.settings) + "<br>" + Milliseconds(outcome.milliseconds) + zoomNote);
@@ -95,8 +97,10 @@ std::string KernelPlotFigure() {
     return "<div class=\"row\">" +
            Figure(Img("kernels.png", kKernelPlotWidth, kKernelPlotHeight, "the seven kernels' weights"),
                   "<b>The kernels</b>: weight against distance, from \u2212" + std::to_string(kPlotReach) + " to " +
-                      std::to_string(kPlotReach) + " pixels (grid lines one pixel apart, the darker line weight 0, "
-                      "the upper one weight 1; Lanczos 8 goes on to \u00b18 with small lobes).<br>" + legend) +
+                      std::to_string(kPlotReach) +
+                      " pixels (grid lines one pixel apart, the darker line weight 0, "
+                      "the upper one weight 1; Lanczos 8 goes on to \u00b18 with small lobes).<br>" +
+                      legend) +
            "</div>\n";
 }
 
@@ -149,9 +153,10 @@ std::string GalleryHtml(const DemoReport& report) {
         "<title>zpx gallery</title><style>";
     html += kStyle;
     html += "</style></head><body>\n<h1>What zpx does to pictures</h1>\n";
-    html += "<p>Each section shows one of zpx's commands on the test picture below or on parts of it: the results at "
-            "full size, beside the source and whatever else the command was given, with parts of them zoomed "
-            "by repeating pixels so that single pixels can be seen.</p>\n";
+    html +=
+        "<p>Each section shows one of zpx's commands on the test picture below or on parts of it: the results at "
+        "full size, beside the source and whatever else the command was given, with parts of them zoomed "
+        "by repeating pixels so that single pixels can be seen.</p>\n";
     html += "<p class=\"made\">Made by " + Escaped(report.madeBy) +
             ". Times are of the method call alone, on the machine that made the page.</p>\n";
     html += "<div class=\"row\">" +

@@ -105,7 +105,8 @@ std::string FailureReason(const zpxhost::Host& host, const std::string& method, 
     if (method == "ScalingZPX")
         return ResizingReason(host, receiver, Resizing::Resample, Integer(arguments, 1), Integer(arguments, 2));
     if (method == "BlurZPX") return BlurReason(Number(arguments, 0));
-    if (method == "DrawPictureFZPX") return DrawReason(Number(arguments, 1), Number(arguments, 2), Number(arguments, 3));
+    if (method == "DrawPictureFZPX")
+        return DrawReason(Number(arguments, 1), Number(arguments, 2), Number(arguments, 3));
     return "";
 }
 

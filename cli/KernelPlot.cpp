@@ -70,9 +70,12 @@ public:
             previousX = x;
             previousY = y;
         }
-        for (int y = 0; y < image_.height; ++y)
-            for (int x = 0; x < image_.width; ++x)
-                if (double c = coverage[static_cast<size_t>(y) * image_.width + x]; c > 0) Blend(image_, x, y, colour, c);
+        for (int y = 0; y < image_.height; ++y) {
+            for (int x = 0; x < image_.width; ++x) {
+                double c = coverage[static_cast<size_t>(y) * image_.width + x];
+                if (c > 0) Blend(image_, x, y, colour, c);
+            }
+        }
     }
 
     Image TakeImage() { return std::move(image_); }

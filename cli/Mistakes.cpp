@@ -12,13 +12,14 @@ std::string Quoted(const std::string& word) { return "'" + word + "'"; }
 // "a, b or c"
 std::string Listed(const std::vector<std::string>& names, const char* lastJoin) {
     std::string text;
-    for (size_t i = 0; i < names.size(); ++i) text += (i == 0 ? "" : i + 1 == names.size() ? lastJoin : ", ") + names[i];
+    for (size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? lastJoin : ", ") + names[i];
     return text;
 }
 
 std::string Bare(const std::string& name) {
-    std::string bare = name.substr(name.find_first_not_of('-') == std::string::npos ? name.size()
-                                                                                      : name.find_first_not_of('-'));
+    std::string bare =
+        name.substr(name.find_first_not_of('-') == std::string::npos ? name.size() : name.find_first_not_of('-'));
     for (char& c : bare) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return bare;
 }
@@ -171,8 +172,7 @@ std::string NearestName(const std::string& typed, const std::vector<std::string>
     return started.size() == 1 ? started.front() : "";
 }
 
-std::string ParseProblem(const CLI::App& app, const std::vector<std::string>& words,
-                         const std::string& parserMessage) {
+std::string ParseProblem(const CLI::App& app, const std::vector<std::string>& words, const std::string& parserMessage) {
     std::string unknown = UnknownWordProblem(app, words);
     if (!unknown.empty()) return unknown;
     std::vector<CLI::App*> chosen = app.get_subcommands();

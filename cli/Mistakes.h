@@ -15,8 +15,7 @@ namespace zpxcli {
 // or option, with a suggestion, or else the parser's message; either way
 // ending with the help to read ("see zpx --help" for the host options and the
 // commands, "see zpx scale --help" for an option of scale).
-std::string ParseProblem(const CLI::App& app, const std::vector<std::string>& words,
-                         const std::string& parserMessage);
+std::string ParseProblem(const CLI::App& app, const std::vector<std::string>& words, const std::string& parserMessage);
 
 // No command was named.
 std::string MissingCommandProblem(const CLI::App& app);

@@ -86,8 +86,9 @@ std::string ModulePathFor(const std::string& pluginOption) {
     for (const std::string& candidate : candidates)
         if (IsRegularFile(candidate)) return candidate;
     if (candidates.empty())
-        throw UsageError("cannot find the module: /proc/self/exe does not say where zpx is; give the module's path "
-                         "with --plugin PATH");
+        throw UsageError(
+            "cannot find the module: /proc/self/exe does not say where zpx is; give the module's path "
+            "with --plugin PATH");
     throw UsageError("cannot find the module " + std::string(ZPX_MODULE_FILE_NAME) + " beside zpx (" + candidates[0] +
                      ") or where it is installed (" + candidates[1] + "); give its path with --plugin PATH");
 }

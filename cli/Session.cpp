@@ -37,7 +37,8 @@ zpxhost::HostConfig HostOptions::Config() const {
     if (layout != 0) {
         if (layout < 1 || layout > 6) throw UsageError("--layout must be 1 to 6");
         if (alpha && layout > 2)
-            throw UsageError("--layout " + std::to_string(layout) + " has no alpha channel: use 1 or 2 with --alpha-channel");
+            throw UsageError("--layout " + std::to_string(layout) +
+                             " has no alpha channel: use 1 or 2 with --alpha-channel");
         (alpha ? config.alphaLayout : config.plainLayout) = layout;
     }
     return config;
@@ -88,10 +89,11 @@ void Session::LoadModule() {
     } catch (...) {
         throw UsageError(cannot + "its entry threw something that is not a std::exception");
     }
+    if (loaded) return;
     // The dynamic linker's message starts with the path already.
     std::string error = host_.LoadError();
     if (error.compare(0, modulePath_.size() + 2, modulePath_ + ": ") == 0) error.erase(0, modulePath_.size() + 2);
-    if (!loaded) throw UsageError(cannot + error);
+    throw UsageError(cannot + error);
 }
 
 std::optional<zpxhost::ParsedDeclaration> Session::FindDeclaration(const std::string& method) const {

@@ -498,8 +498,9 @@ TEST_F(cliProgram, ProgramWithoutItsModuleSaysWhereItLooked) {
 
     ZpxRun lost = Run(program, {"info"});
     EXPECT_EQ(lost.status, 2);
-    EXPECT_EQ(lost.err, "zpx: cannot find the module libpicturezpx.so beside zpx (" + (alone / "libpicturezpx.so").string() +
-                            ") or where it is installed (" + (dir_ / "lib" / "picturezpx" / "libpicturezpx.so").string() +
+    const fs::path beside = alone / "libpicturezpx.so", installed = dir_ / "lib" / "picturezpx" / "libpicturezpx.so";
+    EXPECT_EQ(lost.err, "zpx: cannot find the module libpicturezpx.so beside zpx (" + beside.string() +
+                            ") or where it is installed (" + installed.string() +
                             "); give its path with --plugin PATH\n");
 
     fs::copy_file(fs::path(ZPX_PROGRAM_PATH).parent_path() / "libpicturezpx.so", dir_ / "libpicturezpx.so");
