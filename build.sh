@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian 12 machine:
-#   ./build.sh demo [OUTDIR]   install what is missing, build, write the demo gallery
-#   ./build.sh test            install what is missing, build 64-bit, 32-bit and sanitized, run every suite
+#   ./build.sh demo [OUTDIR]   install what the program needs, build zpx and its module, write the gallery
+#   ./build.sh test            install everything, build 64-bit, 32-bit and sanitized, run every suite
 #                              and the fuzz targets briefly
-#   ./build.sh build           install what is missing and build (64-bit only)
+#   ./build.sh build           install everything and build (64-bit only)
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
 
-PACKAGES=(cmake make g++ pkg-config libffi-dev libpng-dev libjpeg62-turbo-dev libwebp-dev libtiff-dev
-          libgtest-dev googletest libbenchmark-dev libcli11-dev g++-multilib qemu-user clang libclang-rt-14-dev)
+# What zpx and the module need: the quick start installs only these.
+PROGRAM_PACKAGES=(cmake make g++ pkg-config libffi-dev libpng-dev libjpeg62-turbo-dev libwebp-dev libtiff-dev
+                  libcli11-dev)
+# What the tests, the 32-bit, sanitized and fuzz builds and the benchmarks need besides.
+TEST_PACKAGES=(libgtest-dev googletest libbenchmark-dev g++-multilib qemu-user clang libclang-rt-14-dev)
 
 install_missing_packages() {
     local missing=()
-    for package in "${PACKAGES[@]}"; do
+    for package in "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -24,12 +27,35 @@ install_missing_packages() {
     fi
     echo "build.sh: installing ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    quietly apt-get update
+    quietly apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+# Runs a command with its output kept aside, shown only when it fails.
+quietly() {
+    local log
+    log=$(mktemp)
+    if ! "$@" >"$log" 2>&1; then
+        cat "$log" >&2
+        rm -f "$log"
+        return 1
+    fi
+    rm -f "$log"
+}
+
+# zpx and its module alone. A new build folder is set up without the tests
+# (their packages may be missing); one that has them keeps them.
+build_program() {
+    local options=()
+    [ -f "$ROOT/build/CMakeCache.txt" ] || options=(-DZPX_WITH_TESTS=OFF -DZPX_WITH_BENCH=OFF)
+    echo "build.sh: building zpx and its module"
+    quietly cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}"
+    quietly cmake --build "$ROOT/build" --target zpx -j "$JOBS"
 }
 
 build64() {
-    cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZPX_WITH_TESTS=ON -DZPX_WITH_BENCH=ON \
+        >/dev/null
     cmake --build "$ROOT/build" -j "$JOBS"
 }
 
@@ -69,17 +95,16 @@ run_tests() {
 command=${1:-demo}
 case "$command" in
     demo)
-        install_missing_packages
-        build64
-        outdir=${2:-$ROOT/demo}
-        "$ROOT/build/zpx" demo "$outdir"
+        install_missing_packages "${PROGRAM_PACKAGES[@]}"
+        build_program
+        "$ROOT/build/zpx" demo "${2:-$ROOT/demo}"
         ;;
     build)
-        install_missing_packages
+        install_missing_packages "${PROGRAM_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
         build64
         ;;
     test)
-        install_missing_packages
+        install_missing_packages "${PROGRAM_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
         build64
         build32
         build_sanitized

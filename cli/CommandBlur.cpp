@@ -13,8 +13,10 @@ struct BlurArguments {
 };
 
 int RunBlur(const HostOptions& host, const BlurArguments& arguments) {
-    return RunPictureMethod(host, arguments.files,
-                            {"BlurZPX", {arguments.radius}, arguments.call, arguments.carryMask, "--carry-mask"});
+    return RunPictureMethod(
+        host, arguments.files,
+        {"BlurZPX", [&](PictureSize) { return std::vector<zpxhost::Value>{arguments.radius}; }, arguments.call,
+         arguments.carryMask, "--carry-mask"});
 }
 
 }  // namespace

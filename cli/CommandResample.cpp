@@ -60,10 +60,13 @@ std::string ModeHelp() {
 }
 
 int RunResample(const HostOptions& host, const ResampleArguments& arguments) {
-    PictureSize size = ParsePictureSize(arguments.size);
     return RunPictureMethod(host, arguments.files,
-                            {"ScalingZPX", {ModeFor(arguments.mode), size.width, size.height}, arguments.call,
-                             arguments.carryMask, "--carry-mask"});
+                            {"ScalingZPX",
+                             [&](PictureSize input) {
+                                 PictureSize size = ResolvePictureSize(arguments.size, input);
+                                 return std::vector<zpxhost::Value>{ModeFor(arguments.mode), size.width, size.height};
+                             },
+                             arguments.call, arguments.carryMask, "--carry-mask"});
 }
 
 }  // namespace
@@ -82,7 +85,7 @@ void AddResampleCommand(CLI::App& app, CommandContext& context) {
     AddCallOptions(command, arguments->call);
     command->footer(
         "Examples:\n"
-        "  zpx resample photo.png small.png --mode mitchell --size 320x240\n"
+        "  zpx resample photo.png small.png --mode mitchell --size 25%\n"
         "  zpx resample icon.png big.png --mode 3 --size 512x512 --carry-mask\n"
         "  zpx resample photo.jpg big.jpg --mode 3 --size 8000x6000 --quality 85 --repeat 10");
     WhenChosen(command, context, arguments, RunResample);

@@ -13,10 +13,17 @@ struct ScaleArguments {
 };
 
 int RunScale(const HostOptions& host, const ScaleArguments& arguments) {
-    PictureSize size = ParsePictureSize(arguments.size);
-    return RunPictureMethod(host, arguments.files,
-                            {"ScaleZPX", {size.width, size.height, arguments.antialias}, arguments.call, false,
-                             "scale-mask"});
+    std::string note;
+    int status = RunPictureMethod(host, arguments.files,
+                                  {"ScaleZPX",
+                                   [&](PictureSize input) {
+                                       PictureSize size = ResolvePictureSize(arguments.size, input);
+                                       note = AntialiasNote(arguments.antialias, input, size);
+                                       return std::vector<zpxhost::Value>{size.width, size.height, arguments.antialias};
+                                   },
+                                   arguments.call, false, "scale-mask"});
+    Note(note);
+    return status;
 }
 
 }  // namespace
@@ -32,7 +39,7 @@ void AddScaleCommand(CLI::App& app, CommandContext& context) {
     command->footer(
         "The result is opaque: an input with transparency gets one line saying so (scale-mask keeps it).\n"
         "Examples:\n"
-        "  zpx scale photo.png thumb.png --size 160x120\n"
+        "  zpx scale photo.png thumb.png --size 160x\n"
         "  zpx scale icon.ppm big.png --size 256x256 --antialias --repeat 20");
     WhenChosen(command, context, arguments, RunScale);
 }

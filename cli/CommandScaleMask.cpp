@@ -1,4 +1,4 @@
-// zpx scale-mask IN OUT --size WxH [--antialias] [--mask M] [--out-mask OM]:
+// zpx scale-mask IN OUT --size SIZE [--antialias] [--mask M] [--out-mask OM]:
 // ScaleImageAndMaskZPX, with the transparency going in and coming out as files.
 #include "cli/Commands.h"
 #include "cli/Errors.h"
@@ -49,13 +49,14 @@ ImageRows OpaqueMask(int width, int height) {
 }
 
 int RunScaleMask(const HostOptions& host, const ScaleMaskArguments& arguments) {
-    PictureSize size = ParsePictureSize(arguments.size);
     CheckOutputPaths(arguments);
     CheckMaskOption(arguments, host.alphaChannel);
     Progress progress;
     Session session(host);
     session.DeclarationOf(kMethod);
     LoadedPicture input = LoadInputPicture(session, arguments.files.input, progress);
+    const PictureSize inputSize{input.shape.width, input.shape.height};
+    PictureSize size = ResolvePictureSize(arguments.size, inputSize);
     if (!arguments.mask.empty())
         session.AttachMask(input.picture.get(), LoadMaskImage(arguments.mask, arguments.files.input, input.shape.width,
                                                               input.shape.height));
@@ -69,6 +70,7 @@ int RunScaleMask(const HostOptions& host, const ScaleMaskArguments& arguments) {
     image.metadata = input.shape.metadata;
     if (arguments.outputMask.empty()) {
         SaveOutputImages({{arguments.files.output, image}}, arguments.files.encode, progress);
+        Note(AntialiasNote(arguments.antialias, inputSize, size));
         return kExitSuccess;
     }
     // The image to OUT and its mask to OM, both files or neither.
@@ -79,6 +81,7 @@ int RunScaleMask(const HostOptions& host, const ScaleMaskArguments& arguments) {
     SaveOutputImages({{arguments.files.output, image},
                       {arguments.outputMask, transparency ? *transparency : OpaqueMask(image.width, image.height)}},
                      arguments.files.encode, progress);
+    Note(AntialiasNote(arguments.antialias, inputSize, size));
     return kExitSuccess;
 }
 

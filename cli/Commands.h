@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/ImageFile.h"
+#include "cli/MethodFiles.h"
 #include "cli/MethodRun.h"
 #include "cli/Session.h"
 
@@ -30,6 +31,8 @@ void AddResampleCommand(CLI::App& app, CommandContext& context);
 void AddBlurCommand(CLI::App& app, CommandContext& context);
 void AddDrawCommand(CLI::App& app, CommandContext& context);
 void AddDemoCommand(CLI::App& app, CommandContext& context);
+// zpx --version: zpx's version, its module's and the host it plays.
+int RunVersion(const HostOptions& host);
 
 // Runs `run` with the command's arguments if the command was chosen.
 template <typename Arguments>
@@ -60,49 +63,38 @@ struct PictureSize {
     int width = 0;
     int height = 0;
 };
-// "WxH" with both sides 1 to the largest picture the host makes.
+// --size as people write it: WxH; Wx or xH, the other side from the input's
+// proportions, rounded; or N% of both sides, rounded. Sides are at least 1.
 CLI::Validator PictureSizeValidator();
-PictureSize ParsePictureSize(const std::string& text);
-// The required --size WxH of a resizing command, and the --antialias flag of the box scalers.
+PictureSize ResolvePictureSize(const std::string& text, PictureSize input);
+// The required --size of a resizing command, and the --antialias flag of the box scalers.
 void AddSizeOption(CLI::App* command, std::string& size);
 void AddAntialiasFlag(CLI::App* command, bool& antialias);
 // The --carry-mask flag of the methods that make opaque results.
 void AddCarryMaskFlag(CLI::App* command, bool& carryMask);
+// The line that says --antialias could not apply to this resize, or "".
+std::string AntialiasNote(bool antialias, PictureSize from, PictureSize to);
 
-// The image at a path, or UsageError naming the file and what is wrong with it.
-Image LoadInputImage(const std::string& path);
 // The picture of the file at path, read into the session's host as its rows
 // come (Session::LoadPicture), or UsageError naming the file. A file of more
 // than 8 bits a sample is said to be read to 8, on one line.
 LoadedPicture LoadInputPicture(Session& session, const std::string& path, Progress& progress);
-// Refuses an output path whose image type zpx does not write, or that names
-// something no output may replace, before any work is done.
-void CheckOutputPath(const std::string& path);
 // Every image to its file, shown on the status line, or UsageError naming the
 // file and none of them written. Transparency that a file's format cannot
 // hold is dropped, and one line says so.
 void SaveOutputImages(const std::vector<OutputImage>& images, const EncodeSettings& settings, Progress& progress);
-void SaveOutputImage(const std::string& path, const Image& image);
 
-// A mask file for the picture read from picturePath: UsageError unless it is the picture's size.
-Image LoadMaskImage(const std::string& path, const std::string& picturePath, int width, int height);
-
-// One line on standard error: "zpx: " and the text.
+// A remark on standard error, "zpx: " and the text, that does not make the
+// run fail; nothing for "".
 void Note(const std::string& text);
-
-// ScalingZPX's kernels in mode order: kResampleKernels[mode - 1].
-struct ResampleKernel {
-    int mode;
-    const char* name;         // what --mode accepts besides the number
-    const char* description;  // for people
-};
-extern const ResampleKernel kResampleKernels[7];
 
 // The common shape: one input picture, a method that returns a new picture,
 // one output file.
 struct PictureMethod {
     std::string name;
-    std::vector<zpxhost::Value> arguments;  // all but the yield interval
+    // All the method's arguments but the yield interval, worked out from the
+    // input's size once it is read.
+    std::function<std::vector<zpxhost::Value>(PictureSize input)> argumentsFor;
     CallSettings call;
     bool carryMask = false;         // run the method on the input's mask too, and write the result's as alpha
     const char* keepsTransparency;  // what to use instead, for an input whose transparency the result loses

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "cli/Errors.h"
+#include "cli/Module.h"
 
 namespace zpxcli {
 
@@ -35,6 +36,9 @@ zpxhost::HostConfig HostOptions::Config() const {
     zpxhost::HostConfig config;
     config.version = hostVersion;
     config.app = app;
+    // The program times its calls (--repeat): pictures keep their storage
+    // between locks instead of being copied at every unlock.
+    config.movePixelsOnUnlock = false;
     if (layout != 0) {
         if (layout < 1 || layout > 6) throw UsageError("--layout must be 1 to 6");
         if (alphaChannel && layout > 2)
@@ -73,13 +77,33 @@ void HostPicture::Reset() {
     picture_ = nullptr;
 }
 
-Session::Session(const HostOptions& options) : options_(options), host_(options.Config()) {
-    if (!host_.LoadModule(options.modulePath))
-        throw UsageError("cannot load the module " + options.modulePath + ": " + host_.LoadError());
+Session::Session(const HostOptions& options)
+    : options_(options), modulePath_(ModulePathFor(options.plugin)), host_(options.Config()) {
+    LoadModule();
+}
+
+// A module's entry is foreign code: whatever it throws means the module
+// cannot be used, and zpx says so instead of dying.
+void Session::LoadModule() {
+    const std::string cannot = "cannot load the module " + modulePath_ + ": ";
+    bool loaded = false;
+    try {
+        loaded = host_.LoadModule(modulePath_);
+    } catch (const std::exception& error) {
+        throw UsageError(cannot + "its entry threw: " + error.what());
+    } catch (...) {
+        throw UsageError(cannot + "its entry threw something that is not a std::exception");
+    }
+    if (loaded) return;
+    // The dynamic linker's message starts with the path already.
+    std::string error = host_.LoadError();
+    if (error.compare(0, modulePath_.size() + 2, modulePath_ + ": ") == 0) error.erase(0, modulePath_.size() + 2);
+    throw UsageError(cannot + error);
 }
 
 std::optional<zpxhost::ParsedDeclaration> Session::FindDeclaration(const std::string& method) const {
-    for (const zpxhost::Registration::Row& row : registration().rows) {
+    const zpxhost::Registration registered = registration();
+    for (const zpxhost::Registration::Row& row : registered.rows) {
         if (row.function == nullptr || !row.hasDeclaration) continue;
         zpxhost::ParsedDeclaration parsed = zpxhost::ParseDeclaration(row.declaration);
         if (parsed.valid && parsed.name == method) return parsed;

@@ -19,7 +19,7 @@ struct HostOptions {
     zpxhost::AppKind app = zpxhost::AppKind::Desktop;
     int layout = 0;  // bitmap layout of desktop pictures, 1..6; 0 keeps the host's default
     bool alphaChannel = false;  // a file's transparency goes into an alpha channel, not a mask
-    std::string modulePath = ZPX_MODULE_PATH;
+    std::string plugin;  // --plugin: the module's path; empty: where zpx finds it (cli/Module.h)
 
     // Throws UsageError for a combination the host cannot be.
     zpxhost::HostConfig Config() const;
@@ -66,12 +66,14 @@ struct LoadedPicture {
 
 class Session {
 public:
-    // Makes the host and loads the module; throws UsageError when the module cannot be used.
+    // Makes the host and loads the module; throws UsageError when the module
+    // cannot be found or loaded, also when its entry throws.
     explicit Session(const HostOptions& options);
 
     zpxhost::Host& host() { return host_; }
     const HostOptions& options() const { return options_; }
-    const zpxhost::Registration& registration() const { return host_.Registered(); }
+    const std::string& modulePath() const { return modulePath_; }
+    zpxhost::Registration registration() const { return host_.Registered(); }
 
     bool IsRegistered(const std::string& method) const;
     // The registered declaration; throws UsageError when the module did not register the method.
@@ -116,8 +118,10 @@ public:
 
 private:
     std::optional<zpxhost::ParsedDeclaration> FindDeclaration(const std::string& method) const;
+    void LoadModule();
 
     HostOptions options_;
+    std::string modulePath_;
     zpxhost::Host host_;
 };
 

@@ -3,19 +3,20 @@
 // in place, reading from a copy of that row. Both passes slide their sums (one
 // per column in the first, three in the second), so a pixel costs one addition
 // and one subtraction per channel whatever the radius, and each average is a
-// lookup in a table of quotients instead of a division.
+// lookup in a table of quotients instead of a division. The arithmetic is in
+// BlurPixels.h.
 //
-// Each pass truncates its own average: a result channel is
-// floor(sum of 2r + 1 first-pass averages / (2r + 1)), which is not one
-// division of the whole square by (2r + 1)^2. Do not merge the passes.
+// Only red, green and blue are read; the result comes from the host's plain
+// new-picture entry, so it has no alpha channel whatever the source has.
 //
-// Pixels beyond an edge repeat the edge pixel. Only red, green and blue are
-// read; the result comes from the host's plain new-picture entry, so it has no
-// alpha channel whatever the source has.
-//
-// Outside the plain pixel path a vector twin (BlurLanes) computes the same
-// two truncated averages on integer lanes, one result row at a time; its working rows take the place of the row copy, so the call
-// asks for the same five buffers either way.
+// Each pass is a row function chosen once per call: the plain row, or the
+// lane row of the active pixel path (BlurLanes.h), whose working rows take
+// the place of the row copy, so the call asks for the same five buffers
+// either way. With yielding on, the passes run as stated, the first over
+// every row and then the second, so host code that draws into the source
+// during a hand-over sees the rows read in the stated order; with yielding
+// off nothing can run between rows, and each result row is blurred down and
+// along while it is in the cache.
 //
 // When a working buffer cannot be allocated the call gives nil. Handing out
 // the new picture unwritten would give the caller an all-white picture that
@@ -26,12 +27,13 @@
 #include <cstring>
 
 #include "effects/BlurLanes.h"
+#include "effects/BlurPixels.h"
+#include "lanes/PixelPath.h"
+#include "picture/CBuffer.h"
 #include "picture/PictureEditor.h"
 #include "picture/PixelFormat.h"
-#include "plugin/CBuffer.h"
 #include "plugin/HostCallbacks.h"
 #include "plugin/HostRefs.h"
-#include "plugin/PixelPath.h"
 #include "plugin/Yield.h"
 
 namespace {
@@ -59,8 +61,8 @@ struct BlurBuffers {
     // The result row the second pass reads while it rewrites the row.
     CBuffer<uint8_t> row;
 
-    // rowBufferBytes: the result's rowBytes + slack, or what the vector twin
-    // keeps there instead of the row copy (see BlurWithLanes).
+    // rowBufferBytes: the result's rowBytes + slack, or what the lane rows
+    // keep there instead of the row copy (BlurLaneBytes).
     bool Allocate(int32_t r, int32_t width, int64_t rowBufferBytes) {
         const int64_t span = 2 * static_cast<int64_t>(r) + 1;
         quotient = AllocateZeroedBytes<int32_t>(span * 1024 + 1024);
@@ -80,10 +82,6 @@ void FillQuotients(int32_t* quotient, int32_t r) {
     for (int32_t value = 0; value < kChannelValues; ++value) {
         std::fill_n(quotient + static_cast<ptrdiff_t>(value) * span, span, value);
     }
-}
-
-int32_t Clamped(int64_t line, int32_t length) {
-    return static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(line, 0), length - 1));
 }
 
 inline int32_t Signed(uint32_t channel) { return static_cast<int32_t>(channel); }
@@ -109,127 +107,134 @@ inline RGB ChannelsAt(const uint8_t* row, int32_t x, int32_t bytesPerPixel) {
 }
 
 template <class Layout>
-inline void StoreAverage(uint8_t* row, int32_t x, int32_t bytesPerPixel, const int32_t* quotient, int32_t red,
-                         int32_t green, int32_t blue) {
+inline void StoreAverage(uint8_t* row, int32_t x, int32_t bytesPerPixel, const int32_t* quotient, int32_t span,
+                         int32_t red, int32_t green, int32_t blue) {
     StorePixel(row + static_cast<ptrdiff_t>(x) * bytesPerPixel,
-               Encode<Layout>(static_cast<uint32_t>(quotient[red]), static_cast<uint32_t>(quotient[green]),
-                              static_cast<uint32_t>(quotient[blue])));
+               Encode<Layout>(static_cast<uint32_t>(QuotientOf(quotient, span, red)),
+                              static_cast<uint32_t>(QuotientOf(quotient, span, green)),
+                              static_cast<uint32_t>(QuotientOf(quotient, span, blue))));
 }
 
 template <class Source>
-void AddSourceRow(const PictureReader& source, int32_t y, int32_t times, BlurBuffers& buffers) {
-    const uint8_t* row = source.RowAddress(y);
+void BlurRowFirst_Plain(const BlurRowArgs& row) {
+    const PictureReader& source = *row.job->source;
+    const uint8_t* pixels = source.RowAddress(row.line);
     for (int32_t x = 0; x < source.width; ++x) {
-        const RGB c = ChannelsAt<Source>(row, x, source.bytesPerPixel);
-        buffers.red[x] += times * Signed(c.red);
-        buffers.green[x] += times * Signed(c.green);
-        buffers.blue[x] += times * Signed(c.blue);
+        const RGB c = ChannelsAt<Source>(pixels, x, source.bytesPerPixel);
+        row.job->red[x] += row.times * Signed(c.red);
+        row.job->green[x] += row.times * Signed(c.green);
+        row.job->blue[x] += row.times * Signed(c.blue);
     }
 }
 
-template <class Source>
-void SlideSourceRows(const PictureReader& source, int32_t entering, int32_t leaving, BlurBuffers& buffers) {
-    const uint8_t* in = source.RowAddress(entering);
-    const uint8_t* out = source.RowAddress(leaving);
-    for (int32_t x = 0; x < source.width; ++x) {
-        const RGB added = ChannelsAt<Source>(in, x, source.bytesPerPixel);
-        const RGB removed = ChannelsAt<Source>(out, x, source.bytesPerPixel);
-        buffers.red[x] += Signed(added.red) - Signed(removed.red);
-        buffers.green[x] += Signed(added.green) - Signed(removed.green);
-        buffers.blue[x] += Signed(added.blue) - Signed(removed.blue);
-    }
-}
-
-// First pass: result row y averages source rows y - r .. y + r of its column.
+// First pass: result row y averages source rows y - r .. y + r of its column;
+// then the sums take in row y + r + 1 and let go of row y - r.
 template <class Source, class Result>
-void BlurColumns(const PictureReader& source, PictureWriter& result, BlurBuffers& buffers, int32_t r,
-                 YieldData& yieldRecord) {
-    ForFirstWindow(r, source.height,
-                   [&](int32_t y, int32_t times) { AddSourceRow<Source>(source, y, times, buffers); });
-    for (int32_t y = 0; y < source.height; ++y) {
-        if (Result::valid) {
-            uint8_t* out = result.RowAddress(y);
-            for (int32_t x = 0; x < source.width; ++x) {
-                StoreAverage<Result>(out, x, result.bytesPerPixel, buffers.quotient.get(), buffers.red[x],
-                                     buffers.green[x], buffers.blue[x]);
-            }
+void BlurRowV_Plain(const BlurRowArgs& row) {
+    const BlurJob& job = *row.job;
+    const PictureReader& source = *job.source;
+    const int32_t y = row.line;
+    if (Result::valid) {
+        uint8_t* out = job.result->RowAddress(y);
+        for (int32_t x = 0; x < source.width; ++x) {
+            StoreAverage<Result>(out, x, job.result->bytesPerPixel, job.quotient, 2 * job.r + 1, job.red[x],
+                                 job.green[x], job.blue[x]);
         }
-        SlideSourceRows<Source>(source, Clamped(static_cast<int64_t>(y) + r + 1, source.height),
-                                Clamped(static_cast<int64_t>(y) - r, source.height), buffers);
-        yieldRecord.YieldPoint();
+    }
+    const uint8_t* entering = source.RowAddress(Clamped(static_cast<int64_t>(y) + job.r + 1, source.height));
+    const uint8_t* leaving = source.RowAddress(Clamped(static_cast<int64_t>(y) - job.r, source.height));
+    for (int32_t x = 0; x < source.width; ++x) {
+        const RGB added = ChannelsAt<Source>(entering, x, source.bytesPerPixel);
+        const RGB removed = ChannelsAt<Source>(leaving, x, source.bytesPerPixel);
+        job.red[x] += Signed(added.red) - Signed(removed.red);
+        job.green[x] += Signed(added.green) - Signed(removed.green);
+        job.blue[x] += Signed(added.blue) - Signed(removed.blue);
     }
 }
 
-// Second pass: every pixel of a result row averages pixels x - r .. x + r of
-// the same row as the first pass left it.
+// Second pass: every pixel of result row y averages pixels x - r .. x + r of
+// the same row as the first pass left it, read from a copy.
 template <class Result>
-void BlurRow(uint8_t* out, const uint8_t* copy, int32_t width, int32_t bytesPerPixel, int32_t r,
-             const int32_t* quotient) {
+void BlurRowH_Plain(const BlurRowArgs& row) {
+    const BlurJob& job = *row.job;
+    const PictureWriter& result = *job.result;
+    uint8_t* out = result.RowAddress(row.line);
+    const uint8_t* copy = static_cast<const uint8_t*>(memcpy(job.rowCopy, out, static_cast<size_t>(result.rowBytes)));
+    const int32_t width = result.width, r = job.r, step = result.bytesPerPixel;
     ChannelSums sums;
-    ForFirstWindow(r, width,
-                   [&](int32_t x, int32_t times) { sums.Add(ChannelsAt<Result>(copy, x, bytesPerPixel), times); });
+    ForFirstWindow(r, width, [&](int32_t x, int32_t times) { sums.Add(ChannelsAt<Result>(copy, x, step), times); });
     for (int32_t x = 0; x < width; ++x) {
-        if (Result::valid) StoreAverage<Result>(out, x, bytesPerPixel, quotient, sums.red, sums.green, sums.blue);
-        sums.Slide(ChannelsAt<Result>(copy, Clamped(static_cast<int64_t>(x) + r + 1, width), bytesPerPixel),
-                   ChannelsAt<Result>(copy, Clamped(static_cast<int64_t>(x) - r, width), bytesPerPixel));
+        if (Result::valid) StoreAverage<Result>(out, x, step, job.quotient, 2 * r + 1, sums.red, sums.green, sums.blue);
+        sums.Slide(ChannelsAt<Result>(copy, Clamped(static_cast<int64_t>(x) + r + 1, width), step),
+                   ChannelsAt<Result>(copy, Clamped(static_cast<int64_t>(x) - r, width), step));
     }
 }
 
-template <class Result>
-void BlurRows(PictureWriter& result, BlurBuffers& buffers, int32_t r, YieldData& yieldRecord) {
-    for (int32_t y = 0; y < result.height; ++y) {
-        uint8_t* out = result.RowAddress(y);
-        memcpy(buffers.row.get(), out, static_cast<size_t>(result.rowBytes));
-        BlurRow<Result>(out, buffers.row.get(), result.width, result.bytesPerPixel, r, buffers.quotient.get());
-        yieldRecord.YieldPoint();
-    }
-}
-
-// The vector twin reads the bytes of a pixel in memory order, so it serves
-// any source and result that keep red, green and blue in the same bytes.
+// The lane rows read the bytes of a pixel in memory order, so they serve any
+// source and result that keep red, green and blue in the same bytes.
 template <class Source, class Result>
 constexpr bool SameChannelBytes() {
     return Source::valid && Result::valid && Source::redShift == Result::redShift &&
            Source::greenShift == Result::greenShift && Source::blueShift == Result::blueShift;
 }
 
+// The rows for this call: the lane rows where they apply, else the plain ones.
 template <class Source, class Result>
-bool LanesApply(PixelPath path, const PictureReader& source, const PictureWriter& result, int32_t r) {
-    return BlurLanesRun(path) && SameChannelBytes<Source, Result>() && r <= kLargestWideLaneRadius &&
-           source.bytesPerPixel == 4 && result.bytesPerPixel == 4;
+BlurRows RowsFor(PixelPath path, const PictureReader& source, const PictureWriter& result, int32_t r, bool yielding) {
+    if (SameChannelBytes<Source, Result>() && source.bytesPerPixel == 4 && result.bytesPerPixel == 4) {
+        const BlurRows lanes = BlurLaneRows(path, r, yielding);
+        if (lanes.first != nullptr) return lanes;
+    }
+    return BlurRows{BlurRowFirst_Plain<Source>, BlurRowV_Plain<Source, Result>, BlurRowH_Plain<Result>};
 }
 
-template <class Result>
-ResultBytes ResultBytesOf() {
-    return ResultBytes{Result::fourthShift / 8, static_cast<uint8_t>(Result::fourthWritten >> Result::fourthShift)};
+void RunPasses(const BlurRows& rows, const BlurJob& job, YieldData& yieldRecord) {
+    const int32_t height = job.source->height;
+    ForFirstWindow(job.r, height, [&](int32_t line, int32_t times) { rows.first(BlurRowArgs{&job, line, times}); });
+    if (yieldRecord.interval != 0) {
+        for (int32_t y = 0; y < height; ++y) {
+            rows.vertical(BlurRowArgs{&job, y, 1});
+            yieldRecord.YieldPoint();
+        }
+        for (int32_t y = 0; y < height; ++y) {
+            rows.horizontal(BlurRowArgs{&job, y, 1});
+            yieldRecord.YieldPoint();
+        }
+        return;
+    }
+    for (int32_t y = 0; y < height; ++y) {
+        rows.vertical(BlurRowArgs{&job, y, 1});
+        rows.horizontal(BlurRowArgs{&job, y, 1});
+    }
 }
 
-template <class Source, class Result>
-void Blur(const PictureReader& source, PictureWriter& result, BlurBuffers& buffers, int32_t r,
-          YieldData& yieldRecord) {
-    FillQuotients(buffers.quotient.get(), r);
-    yieldRecord.YieldPoint();
-    BlurColumns<Source, Result>(source, result, buffers, r, yieldRecord);
-    BlurRows<Result>(result, buffers, r, yieldRecord);
-}
-
-// Allocates the working buffers and runs the passes, the vector twin where it
-// applies; false when a buffer is missing.
+// Allocates the working buffers and runs the passes; false when a buffer is missing.
 bool BlurWithBuffers(const PictureReader& source, PictureWriter& result, int32_t r, YieldData& yieldRecord) {
     const PixelPath path = ActivePixelPath();
     return WithLayouts(source.pixelFormat, result.pixelFormat, [&](auto from, auto to) {
         using Source = decltype(from);
         using Result = decltype(to);
-        const bool lanes = LanesApply<Source, Result>(path, source, result, r);
+        const BlurRows rows = RowsFor<Source, Result>(path, source, result, r, yieldRecord.interval != 0);
+        const bool lanes = rows.first != BlurRowFirst_Plain<Source>;
         BlurBuffers buffers;
-        const int64_t rowBufferBytes =
-            lanes ? BlurLaneBytes(source.width, r) : static_cast<int64_t>(result.rowBytes) + kBufferSlack;
+        const int64_t rowBufferBytes = lanes ? BlurLaneBytes(source.width, r, yieldRecord.interval != 0)
+                                             : static_cast<int64_t>(result.rowBytes) + kBufferSlack;
         if (!buffers.Allocate(r, source.width, rowBufferBytes)) return false;
-        if (lanes) {
-            BlurWithLanes(path, source, result, r, ResultBytesOf<Result>(), yieldRecord, buffers.row.get());
-        } else {
-            Blur<Source, Result>(source, result, buffers, r, yieldRecord);
-        }
+        const BlurJob job{&source,
+                          &result,
+                          r,
+                          buffers.quotient.get(),
+                          buffers.red.get(),
+                          buffers.green.get(),
+                          buffers.blue.get(),
+                          buffers.row.get(),
+                          buffers.row.get(),
+                          Result::fourthShift / 8,
+                          static_cast<uint8_t>(Result::fourthWritten >> Result::fourthShift)};
+        // Only the plain rows divide through the table.
+        if (!lanes) FillQuotients(buffers.quotient.get(), r);
+        yieldRecord.YieldPoint();
+        RunPasses(rows, job, yieldRecord);
         return true;
     });
 }

@@ -1,300 +1,91 @@
-// BlurZPX's passes on integer lanes (see BlurLanes.h). The passes are written
-// once, as templates over a small set of lane operations, and instantiated
-// for SSE2 (every x86 build), AVX2 and AVX-512, each with 16-bit lanes and
-// with 32-bit lanes for the larger radii; the AVX variants are compiled for
-// their instruction set by function attribute only, and chosen once per call
-// from the active pixel path and the radius.
+// BlurZPX's rows on lanes (see BlurLanes.h), written once over the lane sets
+// with 16-bit lanes (radii up to kLargestLaneRadius) or 32-bit lanes.
 //
-// Vertical step of row y: averages = sums / (2r + 1), then the sums slide by
-// one row. Horizontal step: box(x) = box(x - 1) + entering(x) - leaving(x),
-// with entering(x) the average at x + r and leaving(x) the one at x - r - 1,
-// both clamped to the row; the running sum is a prefix sum within each vector
-// plus the last sum of the vector before (see LaneRows for where leaving and
-// entering come from).
-//
-// The lane types cross no call boundary: each target's row loop is flattened
-// into one function compiled for that target. GCC still notes the ABI of the
-// wider types on the templates that it inlines there.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
+// First pass, row y: averages = sums / (2r + 1) into the result row (with its
+// fourth byte), then the sums slide by one row. Second pass, row y: the row's
+// bytes widened to lanes, then box(x) = box(x - 1) + entering(x) -
+// leaving(x), with entering(x) the average at x + r and leaving(x) the one at
+// x - r - 1, both clamped to the row; the running sum is a prefix sum within
+// each vector plus the last sum of the vector before (see LaneRows for where
+// leaving and entering come from).
 #include "effects/BlurLanes.h"
 
 #include <cstring>
 
-#include "plugin/VectorTargets.h"
-
-#if defined(__x86_64__) || defined(__i386__)
+#include "lanes/Lanes.h"
+#include "picture/PictureEditor.h"
 
 namespace {
 
 constexpr int32_t kLanesPerPixel = 4;
-// The most pixels any variant handles per vector.
-constexpr int32_t kWidestVector = 8;
+// The most pixels any set handles per vector.
+constexpr int32_t kWidestVector = 16;
 
-// ---- lane operations, one set per instruction set and lane width ----
-
-// What the 16-bit and 32-bit sets of one instruction set share: whole
-// vectors to and from the working rows, and bit logic.
-template <class LaneType>
-struct Sse2Vectors {
-    using Lane = LaneType;
-    using Vector = __m128i;
-    static Vector Load(const Lane* lanes) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes)); }
-    static void Store(Lane* lanes, Vector v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), v); }
-    static Vector And(Vector a, Vector b) { return _mm_and_si128(a, b); }
-    static Vector Or(Vector a, Vector b) { return _mm_or_si128(a, b); }
-};
-
-template <class LaneType>
-struct Avx2Vectors {
-    using Lane = LaneType;
-    using Vector = __m256i;
-    ZPX_TARGET_AVX2 static Vector Load(const Lane* lanes) {
-        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
-    }
-    ZPX_TARGET_AVX2 static void Store(Lane* lanes, Vector v) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), v);
-    }
-    ZPX_TARGET_AVX2 static Vector And(Vector a, Vector b) { return _mm256_and_si256(a, b); }
-    ZPX_TARGET_AVX2 static Vector Or(Vector a, Vector b) { return _mm256_or_si256(a, b); }
-};
-
-template <class LaneType>
-struct Avx512Vectors {
-    using Lane = LaneType;
-    using Vector = __m512i;
-    ZPX_TARGET_AVX512 static Vector Load(const Lane* lanes) { return _mm512_loadu_si512(lanes); }
-    ZPX_TARGET_AVX512 static void Store(Lane* lanes, Vector v) { _mm512_storeu_si512(lanes, v); }
-    ZPX_TARGET_AVX512 static Vector And(Vector a, Vector b) { return _mm512_and_si512(a, b); }
-    ZPX_TARGET_AVX512 static Vector Or(Vector a, Vector b) { return _mm512_or_si512(a, b); }
-};
-
-struct Sse2Lanes : Sse2Vectors<uint16_t> {
-    // Divide's multiplier and shift.
+// The lane width's operations of a set: 16-bit lanes, divided by one multiply
+// (Divide16), or 32-bit lanes, divided through single precision (WideDivide).
+template <class Set>
+struct Lanes16 {
+    using SetType = Set;
+    using Lane = uint16_t;
+    using Vector = typename Set::Ints;
+    static constexpr int kBits = 16;
+    static constexpr int32_t kPixels = Set::kBytes / 8;
     struct Divisor {
         Vector multiplier;
-        __m128i shift;
+        int shift;
     };
-    static constexpr int32_t kPixels = 2;
-
-    static Vector LoadBytes(const uint8_t* bytes) {
-        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes)), _mm_setzero_si128());
+    static ZPX_LANES_INLINE Vector LoadBytes(const uint8_t* bytes) { return Set::WidenBytes16(bytes); }
+    static ZPX_LANES_INLINE void StoreBytes(uint8_t* bytes, Vector v) {
+        Set::template StoreFirstBytes<Set::kBytes / 2>(bytes, Set::NarrowWordsToBytes(v));
     }
-    static void StoreBytes(uint8_t* bytes, Vector v) {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes), _mm_packus_epi16(v, v));
+    static ZPX_LANES_INLINE Vector Splat(Lane value) { return Set::Splat16(value); }
+    static ZPX_LANES_INLINE Vector Add(Vector a, Vector b) { return Set::Add16(a, b); }
+    static ZPX_LANES_INLINE Vector Subtract(Vector a, Vector b) { return Set::Sub16(a, b); }
+    static ZPX_LANES_INLINE Vector Times(Vector a, Vector b) { return Set::MulLow16(a, b); }
+    static ZPX_LANES_INLINE Divisor MakeDivisor(int32_t span) {
+        const Divisor16 divisor = Divisor16For(span);
+        return Divisor{Set::Splat16(divisor.multiplier), divisor.shift};
     }
-    static Vector EveryPixel(const Lane* pixel) { return _mm_set1_epi64x(static_cast<long long>(PixelWord(pixel))); }
-    static Vector Splat(Lane value) { return _mm_set1_epi16(static_cast<short>(value)); }
-    static Vector Add(Vector a, Vector b) { return _mm_add_epi16(a, b); }
-    static Vector Subtract(Vector a, Vector b) { return _mm_sub_epi16(a, b); }
-    static Vector Times(Vector a, Vector b) { return _mm_mullo_epi16(a, b); }
-    static Divisor MakeDivisor(int32_t span) {
-        const WindowDivisor divisor = DivisorFor(span);
-        return Divisor{Splat(divisor.multiplier), _mm_cvtsi32_si128(divisor.shift)};
-    }
-    static Vector Divide(Vector n, const Divisor& divisor) {
-        const Vector t = _mm_mulhi_epu16(n, divisor.multiplier);
-        return _mm_srl_epi16(_mm_add_epi16(t, _mm_srli_epi16(_mm_sub_epi16(n, t), 1)), divisor.shift);
-    }
-    // Each pixel's lanes plus those of every pixel before it in the vector.
-    static Vector PrefixSum(Vector v) { return _mm_add_epi16(v, _mm_slli_si128(v, 8)); }
-    static Vector LastPixelEverywhere(Vector v) { return _mm_unpackhi_epi64(v, v); }
-
-    // The four lanes of a pixel as one 64-bit word, for a broadcast.
-    static uint64_t PixelWord(const Lane* pixel) {
-        uint64_t word;
-        memcpy(&word, pixel, sizeof word);
-        return word;
+    static ZPX_LANES_INLINE Vector Divide(Vector n, const Divisor& divisor) {
+        return Divide16Lanes<Set>(n, divisor.multiplier, divisor.shift);
     }
 };
 
-struct Avx2Lanes : Avx2Vectors<uint16_t> {
-    // Divide's multiplier and shift.
+template <class Set>
+struct Lanes32 {
+    using SetType = Set;
+    using Lane = uint32_t;
+    using Vector = typename Set::Ints;
+    static constexpr int kBits = 32;
+    static constexpr int32_t kPixels = Set::kBytes / 16;
     struct Divisor {
-        Vector multiplier;
-        __m128i shift;
+        typename Set::Floats reciprocal;
+        Vector lastSum;  // 256 span - 1: the largest sum the table holds
     };
-    static constexpr int32_t kPixels = 4;
-
-    ZPX_TARGET_AVX2 static Vector LoadBytes(const uint8_t* bytes) {
-        return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
+    static ZPX_LANES_INLINE Vector LoadBytes(const uint8_t* bytes) { return Set::WidenBytes(bytes); }
+    static ZPX_LANES_INLINE void StoreBytes(uint8_t* bytes, Vector v) {
+        Set::template StoreFirstBytes<Set::kBytes / 4>(bytes, Set::NarrowToBytes(v, v, v, v));
     }
-    ZPX_TARGET_AVX2 static void StoreBytes(uint8_t* bytes, Vector v) {
-        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(v, v), 0x08);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), _mm256_castsi256_si128(packed));
+    static ZPX_LANES_INLINE Vector Splat(Lane value) { return Set::SplatInts(static_cast<int32_t>(value)); }
+    static ZPX_LANES_INLINE Vector Add(Vector a, Vector b) { return Set::Add32(a, b); }
+    static ZPX_LANES_INLINE Vector Subtract(Vector a, Vector b) { return Set::Sub32(a, b); }
+    static ZPX_LANES_INLINE Vector Times(Vector a, Vector b) { return Set::MulLow32(a, b); }
+    static ZPX_LANES_INLINE Divisor MakeDivisor(int32_t span) {
+        return Divisor{Set::SplatFloats(WideReciprocal(span)), Set::SplatInts(256 * span - 1)};
     }
-    ZPX_TARGET_AVX2 static Vector EveryPixel(const Lane* pixel) {
-        return _mm256_set1_epi64x(static_cast<long long>(Sse2Lanes::PixelWord(pixel)));
-    }
-    ZPX_TARGET_AVX2 static Vector Splat(Lane value) { return _mm256_set1_epi16(static_cast<short>(value)); }
-    ZPX_TARGET_AVX2 static Vector Add(Vector a, Vector b) { return _mm256_add_epi16(a, b); }
-    ZPX_TARGET_AVX2 static Vector Subtract(Vector a, Vector b) { return _mm256_sub_epi16(a, b); }
-    ZPX_TARGET_AVX2 static Vector Times(Vector a, Vector b) { return _mm256_mullo_epi16(a, b); }
-    ZPX_TARGET_AVX2 static Divisor MakeDivisor(int32_t span) {
-        const WindowDivisor divisor = DivisorFor(span);
-        return Divisor{Splat(divisor.multiplier), _mm_cvtsi32_si128(divisor.shift)};
-    }
-    ZPX_TARGET_AVX2 static Vector Divide(Vector n, const Divisor& divisor) {
-        const Vector t = _mm256_mulhi_epu16(n, divisor.multiplier);
-        return _mm256_srl_epi16(_mm256_add_epi16(t, _mm256_srli_epi16(_mm256_sub_epi16(n, t), 1)), divisor.shift);
-    }
-    ZPX_TARGET_AVX2 static Vector PrefixSum(Vector v) {
-        const __m256i up1 = _mm256_blend_epi32(_mm256_permute4x64_epi64(v, 0x90), _mm256_setzero_si256(), 0x03);
-        v = _mm256_add_epi16(v, up1);
-        return _mm256_add_epi16(v, _mm256_permute2x128_si256(v, v, 0x08));
-    }
-    ZPX_TARGET_AVX2 static Vector LastPixelEverywhere(Vector v) { return _mm256_permute4x64_epi64(v, 0xFF); }
-};
-
-// The zero-masked forms with every lane selected: GCC 12 warns about the
-// undefined pass-through operand of the unmasked ones.
-struct Avx512Lanes : Avx512Vectors<uint16_t> {
-    // Divide's multiplier and shift.
-    struct Divisor {
-        Vector multiplier;
-        __m128i shift;
-    };
-    static constexpr int32_t kPixels = 8;
-    static constexpr __mmask8 kAllPixels = 0xFF;
-    static constexpr __mmask32 kAllLanes = 0xFFFFFFFFu;
-
-    ZPX_TARGET_AVX512 static Vector LoadBytes(const uint8_t* bytes) {
-        return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes)));
-    }
-    ZPX_TARGET_AVX512 static void StoreBytes(uint8_t* bytes, Vector v) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes), _mm512_maskz_cvtepi16_epi8(kAllLanes, v));
-    }
-    ZPX_TARGET_AVX512 static Vector EveryPixel(const Lane* pixel) {
-        return _mm512_set1_epi64(static_cast<long long>(Sse2Lanes::PixelWord(pixel)));
-    }
-    ZPX_TARGET_AVX512 static Vector Splat(Lane value) { return _mm512_set1_epi16(static_cast<short>(value)); }
-    ZPX_TARGET_AVX512 static Vector Add(Vector a, Vector b) { return _mm512_add_epi16(a, b); }
-    ZPX_TARGET_AVX512 static Vector Subtract(Vector a, Vector b) { return _mm512_sub_epi16(a, b); }
-    ZPX_TARGET_AVX512 static Vector Times(Vector a, Vector b) { return _mm512_mullo_epi16(a, b); }
-    ZPX_TARGET_AVX512 static Divisor MakeDivisor(int32_t span) {
-        const WindowDivisor divisor = DivisorFor(span);
-        return Divisor{Splat(divisor.multiplier), _mm_cvtsi32_si128(divisor.shift)};
-    }
-    ZPX_TARGET_AVX512 static Vector Divide(Vector n, const Divisor& divisor) {
-        const Vector t = _mm512_mulhi_epu16(n, divisor.multiplier);
-        return _mm512_srl_epi16(_mm512_add_epi16(t, _mm512_srli_epi16(_mm512_sub_epi16(n, t), 1)), divisor.shift);
-    }
-    ZPX_TARGET_AVX512 static Vector PrefixSum(Vector v) {
-        const __m512i zero = _mm512_setzero_si512();
-        v = _mm512_add_epi16(v, _mm512_maskz_alignr_epi64(kAllPixels, v, zero, 7));
-        v = _mm512_add_epi16(v, _mm512_maskz_alignr_epi64(kAllPixels, v, zero, 6));
-        return _mm512_add_epi16(v, _mm512_maskz_alignr_epi64(kAllPixels, v, zero, 4));
-    }
-    ZPX_TARGET_AVX512 static Vector LastPixelEverywhere(Vector v) {
-        return _mm512_maskz_permutexvar_epi64(kAllPixels, _mm512_set1_epi64(7), v);
+    // QuotientOf: sums outside the table give 0.
+    static ZPX_LANES_INLINE Vector Divide(Vector n, const Divisor& divisor) {
+        const Vector quotient = Set::TruncateFloats(Set::MulFloats(Set::IntsToFloats(n), divisor.reciprocal));
+        const Vector outside = Set::Or(Set::Greater32(n, divisor.lastSum), Set::Greater32(Set::SplatInts(0), n));
+        return Set::AndNot(outside, quotient);
     }
 };
-
-// The 32-bit sets: a pixel is 128 bits, and quotients come from floats (see WideDivide).
-struct Sse2WideLanes : Sse2Vectors<uint32_t> {
-    using Divisor = __m128;
-    static constexpr int32_t kPixels = 1;
-
-    static Vector LoadBytes(const uint8_t* bytes) {
-        int32_t word;
-        memcpy(&word, bytes, sizeof word);
-        const __m128i zero = _mm_setzero_si128();
-        return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(word), zero), zero);
-    }
-    static void StoreBytes(uint8_t* bytes, Vector v) {
-        const __m128i words = _mm_packs_epi32(v, v);
-        const int32_t word = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
-        memcpy(bytes, &word, sizeof word);
-    }
-    static Vector EveryPixel(const Lane* pixel) { return Load(pixel); }
-    static Vector Splat(Lane value) { return _mm_set1_epi32(static_cast<int>(value)); }
-    static Vector Add(Vector a, Vector b) { return _mm_add_epi32(a, b); }
-    static Vector Subtract(Vector a, Vector b) { return _mm_sub_epi32(a, b); }
-    // SSE2 has no 32-bit low multiply: the even and odd lanes apart.
-    static Vector Times(Vector a, Vector b) {
-        const __m128i even = _mm_mul_epu32(a, b);
-        const __m128i odd = _mm_mul_epu32(_mm_srli_si128(a, 4), _mm_srli_si128(b, 4));
-        return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
-                                  _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
-    }
-    static Divisor MakeDivisor(int32_t span) { return _mm_set1_ps(WideReciprocal(span)); }
-    static Vector Divide(Vector n, Divisor reciprocal) {
-        return _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(n), reciprocal));
-    }
-    static Vector PrefixSum(Vector v) { return v; }
-    static Vector LastPixelEverywhere(Vector v) { return v; }
-};
-
-struct Avx2WideLanes : Avx2Vectors<uint32_t> {
-    using Divisor = __m256;
-    static constexpr int32_t kPixels = 2;
-
-    ZPX_TARGET_AVX2 static Vector LoadBytes(const uint8_t* bytes) {
-        return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes)));
-    }
-    ZPX_TARGET_AVX2 static void StoreBytes(uint8_t* bytes, Vector v) {
-        const __m128i words = _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes), _mm_packus_epi16(words, words));
-    }
-    ZPX_TARGET_AVX2 static Vector EveryPixel(const Lane* pixel) {
-        return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixel)));
-    }
-    ZPX_TARGET_AVX2 static Vector Splat(Lane value) { return _mm256_set1_epi32(static_cast<int>(value)); }
-    ZPX_TARGET_AVX2 static Vector Add(Vector a, Vector b) { return _mm256_add_epi32(a, b); }
-    ZPX_TARGET_AVX2 static Vector Subtract(Vector a, Vector b) { return _mm256_sub_epi32(a, b); }
-    ZPX_TARGET_AVX2 static Vector Times(Vector a, Vector b) { return _mm256_mullo_epi32(a, b); }
-    ZPX_TARGET_AVX2 static Divisor MakeDivisor(int32_t span) { return _mm256_set1_ps(WideReciprocal(span)); }
-    ZPX_TARGET_AVX2 static Vector Divide(Vector n, Divisor reciprocal) {
-        return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n), reciprocal));
-    }
-    ZPX_TARGET_AVX2 static Vector PrefixSum(Vector v) {
-        return _mm256_add_epi32(v, _mm256_permute2x128_si256(v, v, 0x08));
-    }
-    ZPX_TARGET_AVX2 static Vector LastPixelEverywhere(Vector v) { return _mm256_permute2x128_si256(v, v, 0x11); }
-};
-
-struct Avx512WideLanes : Avx512Vectors<uint32_t> {
-    using Divisor = __m512;
-    static constexpr int32_t kPixels = 4;
-    // Masks selecting every element of 16 or 8 (see Avx512Lanes).
-    static constexpr __mmask16 kAllOfSixteen = 0xFFFF;
-    static constexpr __mmask8 kAllOfEight = 0xFF;
-
-    ZPX_TARGET_AVX512 static Vector LoadBytes(const uint8_t* bytes) {
-        return _mm512_maskz_cvtepu8_epi32(kAllOfSixteen, _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
-    }
-    ZPX_TARGET_AVX512 static void StoreBytes(uint8_t* bytes, Vector v) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), _mm512_maskz_cvtepi32_epi8(kAllOfSixteen, v));
-    }
-    ZPX_TARGET_AVX512 static Vector EveryPixel(const Lane* pixel) {
-        return _mm512_maskz_broadcast_i32x4(kAllOfSixteen, _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixel)));
-    }
-    ZPX_TARGET_AVX512 static Vector Splat(Lane value) { return _mm512_set1_epi32(static_cast<int>(value)); }
-    ZPX_TARGET_AVX512 static Vector Add(Vector a, Vector b) { return _mm512_add_epi32(a, b); }
-    ZPX_TARGET_AVX512 static Vector Subtract(Vector a, Vector b) { return _mm512_sub_epi32(a, b); }
-    ZPX_TARGET_AVX512 static Vector Times(Vector a, Vector b) { return _mm512_mullo_epi32(a, b); }
-    ZPX_TARGET_AVX512 static Divisor MakeDivisor(int32_t span) { return _mm512_set1_ps(WideReciprocal(span)); }
-    ZPX_TARGET_AVX512 static Vector Divide(Vector n, Divisor reciprocal) {
-        const __m512 lanes = _mm512_maskz_cvtepi32_ps(kAllOfSixteen, n);
-        return _mm512_maskz_cvttps_epi32(kAllOfSixteen, _mm512_mul_ps(lanes, reciprocal));
-    }
-    ZPX_TARGET_AVX512 static Vector PrefixSum(Vector v) {
-        const __m512i zero = _mm512_setzero_si512();
-        v = _mm512_add_epi32(v, _mm512_maskz_alignr_epi64(kAllOfEight, v, zero, 6));
-        return _mm512_add_epi32(v, _mm512_maskz_alignr_epi64(kAllOfEight, v, zero, 4));
-    }
-    ZPX_TARGET_AVX512 static Vector LastPixelEverywhere(Vector v) {
-        return _mm512_maskz_shuffle_i64x2(kAllOfEight, v, v, 0xFF);
-    }
-};
-
-// ---- the passes, once for every set ----
 
 // The working rows, `kLanesPerPixel` lanes a pixel, each with room for a
-// whole last vector: the column sums, the first pass's averages of the row,
-// and the rows the second pass's window drops and takes in. While r is below
-// the width, leaving and entering are windows into the row of averages
-// widened at both ends (`widened`); otherwise they are rows of their own.
+// whole last vector: the column sums, the row of averages the second pass
+// reads, and the rows its window drops and takes in. While r is below the
+// width, leaving and entering are windows into the row of averages widened at
+// both ends (`widened`); otherwise they are rows of their own.
 template <class Lane>
 struct LaneRows {
     Lane* sums;
@@ -314,75 +105,117 @@ int64_t WorkingLanes(int32_t width, int32_t r) {
 }
 
 template <class Lane>
-LaneRows<Lane> LayOutRows(Lane* memory, int32_t width, int32_t r) {
+LaneRows<Lane> LayOutRows(void* memory, int32_t width, int32_t r) {
+    Lane* lanes = static_cast<Lane*>(memory);
     const int64_t row = RowLanes(width);
-    if (!Widened(width, r)) return LaneRows<Lane>{memory, memory + row, memory + 2 * row, memory + 3 * row, false};
-    Lane* widened = memory + row;
-    return LaneRows<Lane>{memory, widened + (r + 1) * kLanesPerPixel, widened,
-                          widened + (2 * r + 1) * kLanesPerPixel, true};
+    if (!Widened(width, r)) return LaneRows<Lane>{lanes, lanes + row, lanes + 2 * row, lanes + 3 * row, false};
+    Lane* widened = lanes + row;
+    return LaneRows<Lane>{lanes, widened + (r + 1) * kLanesPerPixel, widened, widened + (2 * r + 1) * kLanesPerPixel,
+                          true};
 }
 
 // The bytes of pixels [from, from + count) of a row, zero-padded to a whole
 // vector, so that the last vector of a row reads nothing past the row.
-template <class Lanes>
-ZPX_LANE_INLINE typename Lanes::Vector LoadBytesTail(const uint8_t* row, int32_t count) {
+template <class L>
+ZPX_LANES_INLINE typename L::Vector LoadBytesTail(const uint8_t* row, int32_t count) {
     alignas(64) uint8_t bytes[kWidestVector * kLanesPerPixel] = {};
     memcpy(bytes, row, static_cast<size_t>(count) * kLanesPerPixel);
-    return Lanes::LoadBytes(bytes);
+    return L::LoadBytes(bytes);
 }
 
-template <class Lanes, class Lane>
-ZPX_LANE_INLINE void AddRowTimes(Lane* sums, const uint8_t* row, int32_t width, Lane times) {
-    const typename Lanes::Vector factor = Lanes::Splat(times);
-    int32_t x = 0;
-    for (; x + Lanes::kPixels <= width; x += Lanes::kPixels) {
-        Lane* at = sums + x * kLanesPerPixel;
-        Lanes::Store(at, Lanes::Add(Lanes::Load(at), Lanes::Times(Lanes::LoadBytes(row + x * kLanesPerPixel), factor)));
-    }
-    if (x < width) {
-        Lane* at = sums + x * kLanesPerPixel;
-        const typename Lanes::Vector bytes = LoadBytesTail<Lanes>(row + x * kLanesPerPixel, width - x);
-        Lanes::Store(at, Lanes::Add(Lanes::Load(at), Lanes::Times(bytes, factor)));
-    }
+template <class L>
+ZPX_LANES_INLINE typename L::Vector LoadRowBytes(const uint8_t* row, int32_t x, int32_t width) {
+    const uint8_t* at = row + static_cast<ptrdiff_t>(x) * kLanesPerPixel;
+    return x + L::kPixels <= width ? L::LoadBytes(at) : LoadBytesTail<L>(at, width - x);
 }
 
-// The source rows one step of the first pass reads, and those the next step
-// will read.
-struct SlidingRows {
-    const uint8_t* entering;
-    const uint8_t* leaving;
-    const uint8_t* enteringNext;
-    const uint8_t* leavingNext;
+// The same for storing: the last vector of a row writes nothing past the row.
+template <class L>
+ZPX_LANES_INLINE void StoreRowBytes(uint8_t* row, int32_t x, int32_t width, typename L::Vector v) {
+    uint8_t* at = row + static_cast<ptrdiff_t>(x) * kLanesPerPixel;
+    if (x + L::kPixels <= width) return L::StoreBytes(at, v);
+    alignas(64) uint8_t last[kWidestVector * kLanesPerPixel];
+    L::StoreBytes(last, v);
+    memcpy(at, last, static_cast<size_t>(width - x) * kLanesPerPixel);
+}
+
+// Which lanes of a pixel keep their average, and what the fourth becomes.
+template <class L>
+struct ResultMasks {
+    typename L::Vector keep;
+    typename L::Vector fourth;
+
+    ZPX_LANES_INLINE explicit ResultMasks(const BlurJob& job) {
+        using Lane = typename L::Lane;
+        Lane keepLanes[kLanesPerPixel];
+        std::fill_n(keepLanes, kLanesPerPixel, static_cast<Lane>(~Lane{0}));
+        keepLanes[job.fourthByte] = 0;
+        Lane fourthLanes[kLanesPerPixel] = {};
+        fourthLanes[job.fourthByte] = job.fourthValue;
+        using Set = typename L::SetType;
+        keep = Set::template BroadcastPixel<L::kBits>(keepLanes);
+        fourth = Set::template BroadcastPixel<L::kBits>(fourthLanes);
+    }
 };
 
-// The first pass's averages of a row from the sums, then sums += entering
+// The leaving row of a window no taller than this was read so recently that
+// it is still in the second-level cache.
+constexpr int32_t kRecentRows = 16;
+
+const uint8_t* SourceRow(const BlurJob& job, int64_t y) {
+    return job.source->RowAddress(Clamped(y, job.source->height));
+}
+
+template <template <class> class Width>
+struct BlurRowFirst : RowSignature<BlurRowArgs> {
+    template <class Set>
+    static ZPX_LANES_INLINE void Lanes(const BlurRowArgs& row) {
+        using L = Width<Set>;
+        using Lane = typename L::Lane;
+        const int32_t width = row.job->source->width;
+        const LaneRows<Lane> rows = LayOutRows<Lane>(row.job->laneMemory, width, row.job->r);
+        const uint8_t* bytes = row.job->source->RowAddress(row.line);
+        const typename L::Vector factor = L::Splat(static_cast<Lane>(row.times));
+        for (int32_t x = 0; x < width; x += L::kPixels) {
+            Lane* at = rows.sums + x * kLanesPerPixel;
+            Set::StoreInts(at, L::Add(Set::LoadInts(at), L::Times(LoadRowBytes<L>(bytes, x, width), factor)));
+        }
+    }
+};
+
+// The first pass's averages of the row from the sums, then sums += entering
 // row - leaving row. The next step's rows are fetched into the second-level
 // cache on the way (the first-level one is full of sums): for a large r the
 // leaving row was last read so long ago that it has left the caches.
-template <class Lanes, class Lane>
-ZPX_LANE_INLINE void AverageAndSlide(Lane* sums, Lane* averages, const SlidingRows& rows, int32_t width,
-                                     const typename Lanes::Divisor& divisor) {
-    using Vector = typename Lanes::Vector;
-    int32_t x = 0;
-    for (; x + Lanes::kPixels <= width; x += Lanes::kPixels) {
-        const int32_t at = x * kLanesPerPixel;
-        __builtin_prefetch(rows.enteringNext + at, 0, 2);
-        if (rows.leavingNext != nullptr) __builtin_prefetch(rows.leavingNext + at, 0, 2);
-        const Vector sum = Lanes::Load(sums + at);
-        Lanes::Store(averages + at, Lanes::Divide(sum, divisor));
-        const Vector change =
-            Lanes::Subtract(Lanes::LoadBytes(rows.entering + at), Lanes::LoadBytes(rows.leaving + at));
-        Lanes::Store(sums + at, Lanes::Add(sum, change));
+template <template <class> class Width>
+struct BlurRowV : RowSignature<BlurRowArgs> {
+    template <class Set>
+    static ZPX_LANES_INLINE void Lanes(const BlurRowArgs& row) {
+        using L = Width<Set>;
+        using Lane = typename L::Lane;
+        using Vector = typename L::Vector;
+        const BlurJob& job = *row.job;
+        const int32_t width = job.source->width, y = row.line, r = job.r;
+        const LaneRows<Lane> rows = LayOutRows<Lane>(job.laneMemory, width, r);
+        const typename L::Divisor divisor = L::MakeDivisor(2 * r + 1);
+        const ResultMasks<L> masks(job);
+        const uint8_t* entering = SourceRow(job, static_cast<int64_t>(y) + r + 1);
+        const uint8_t* leaving = SourceRow(job, static_cast<int64_t>(y) - r);
+        const uint8_t* enteringNext = SourceRow(job, static_cast<int64_t>(y) + r + 2);
+        const uint8_t* leavingNext = r > kRecentRows ? SourceRow(job, static_cast<int64_t>(y) - r + 1) : nullptr;
+        uint8_t* out = job.result->RowAddress(y);
+        for (int32_t x = 0; x < width; x += L::kPixels) {
+            const int32_t at = x * kLanesPerPixel;
+            __builtin_prefetch(enteringNext + at, 0, 2);
+            if (leavingNext != nullptr) __builtin_prefetch(leavingNext + at, 0, 2);
+            const Vector sum = Set::LoadInts(rows.sums + at);
+            const Vector averages = Set::Or(Set::And(L::Divide(sum, divisor), masks.keep), masks.fourth);
+            StoreRowBytes<L>(out, x, width, averages);
+            const Vector change = L::Subtract(LoadRowBytes<L>(entering, x, width), LoadRowBytes<L>(leaving, x, width));
+            Set::StoreInts(rows.sums + at, L::Add(sum, change));
+        }
     }
-    if (x < width) {
-        const int32_t at = x * kLanesPerPixel;
-        const Vector sum = Lanes::Load(sums + at);
-        Lanes::Store(averages + at, Lanes::Divide(sum, divisor));
-        const Vector change = Lanes::Subtract(LoadBytesTail<Lanes>(rows.entering + at, width - x),
-                                              LoadBytesTail<Lanes>(rows.leaving + at, width - x));
-        Lanes::Store(sums + at, Lanes::Add(sum, change));
-    }
-}
+};
 
 template <class Lane>
 void RepeatPixel(Lane* to, const Lane* pixel, int32_t times) {
@@ -430,140 +263,59 @@ void WindowBeforeFirst(const Lane* averages, int32_t width, int32_t r, Lane* win
     for (int32_t c = 0; c < kLanesPerPixel; ++c) window[c] = static_cast<Lane>(window[c] - entering[c] + averages[c]);
 }
 
-// Which lanes of a pixel keep their average, and what the fourth becomes.
-template <class Lanes>
-struct ResultMasks {
-    typename Lanes::Vector keep;
-    typename Lanes::Vector fourth;
-
-    ZPX_LANE_INLINE explicit ResultMasks(ResultBytes bytes) {
-        using Lane = typename Lanes::Lane;
-        Lane keepLanes[kLanesPerPixel];
-        std::fill_n(keepLanes, kLanesPerPixel, static_cast<Lane>(~Lane{0}));
-        keepLanes[bytes.fourthByte] = 0;
-        Lane fourthLanes[kLanesPerPixel] = {};
-        fourthLanes[bytes.fourthByte] = bytes.fourthValue;
-        keep = Lanes::EveryPixel(keepLanes);
-        fourth = Lanes::EveryPixel(fourthLanes);
-    }
-};
-
-// The second pass over one row of averages, into the result row; the next
-// result row is fetched for writing, into the second-level cache, on the way.
-template <class Lanes, class Lane>
-ZPX_LANE_INLINE void BoxRow(const LaneRows<Lane>& rows, int32_t width, int32_t r, uint8_t* out, uint8_t* outNext,
-                            const typename Lanes::Divisor& divisor, const ResultMasks<Lanes>& masks) {
-    using Vector = typename Lanes::Vector;
-    Lane before[kLanesPerPixel];
-    WindowBeforeFirst(rows.averages, width, r, before);
-    Vector window = Lanes::EveryPixel(before);
-    for (int32_t x = 0; x < width; x += Lanes::kPixels) {
-        const int32_t at = x * kLanesPerPixel;
-        const Vector change = Lanes::Subtract(Lanes::Load(rows.entering + at), Lanes::Load(rows.leaving + at));
-        const Vector changes = Lanes::PrefixSum(change);
-        const Vector sums = Lanes::Add(window, changes);
-        // Kept apart from sums: the next vector waits for one addition only.
-        window = Lanes::Add(window, Lanes::LastPixelEverywhere(changes));
-        const Vector pixels = Lanes::Or(Lanes::And(Lanes::Divide(sums, divisor), masks.keep), masks.fourth);
-        if (x + Lanes::kPixels <= width) {
+// The second pass over one result row, in place: its bytes widened into the
+// row of averages, then the running window; the next result row is fetched
+// for writing, into the second-level cache, on the way.
+template <template <class> class Width>
+struct BlurRowH : RowSignature<BlurRowArgs> {
+    template <class Set>
+    static ZPX_LANES_INLINE void Lanes(const BlurRowArgs& row) {
+        using L = Width<Set>;
+        using Lane = typename L::Lane;
+        using Vector = typename L::Vector;
+        const BlurJob& job = *row.job;
+        const int32_t width = job.source->width, r = job.r;
+        const LaneRows<Lane> rows = LayOutRows<Lane>(job.laneMemory, width, r);
+        uint8_t* out = job.result->RowAddress(row.line);
+        uint8_t* outNext = job.result->RowAddress(std::min(row.line + 1, job.source->height - 1));
+        for (int32_t x = 0; x < width; x += L::kPixels) {
+            Set::StoreInts(rows.averages + x * kLanesPerPixel, LoadRowBytes<L>(out, x, width));
+        }
+        PrepareWindowRows(rows, width, r);
+        const typename L::Divisor divisor = L::MakeDivisor(2 * r + 1);
+        const ResultMasks<L> masks(job);
+        Lane before[kLanesPerPixel];
+        WindowBeforeFirst(rows.averages, width, r, before);
+        Vector window = Set::template BroadcastPixel<L::kBits>(before);
+        for (int32_t x = 0; x < width; x += L::kPixels) {
+            const int32_t at = x * kLanesPerPixel;
+            const Vector change = L::Subtract(Set::LoadInts(rows.entering + at), Set::LoadInts(rows.leaving + at));
+            const Vector changes = Set::template PrefixSumPixels<L::kBits>(change);
+            const Vector sums = L::Add(window, changes);
+            // Kept apart from sums: the next vector waits for one addition only.
+            window = L::Add(window, Set::template LastPixelEverywhere<L::kBits>(changes));
+            const Vector pixels = Set::Or(Set::And(L::Divide(sums, divisor), masks.keep), masks.fourth);
             __builtin_prefetch(outNext + at, 1, 2);
-            Lanes::StoreBytes(out + at, pixels);
-        } else {
-            alignas(64) uint8_t last[kWidestVector * kLanesPerPixel];
-            Lanes::StoreBytes(last, pixels);
-            memcpy(out + at, last, static_cast<size_t>(width - x) * kLanesPerPixel);
+            StoreRowBytes<L>(out, x, width, pixels);
         }
     }
-}
-
-struct BlurJob {
-    const PictureReader& source;
-    PictureWriter& result;
-    int32_t r;
-    ResultBytes bytes;
-    YieldData& yieldRecord;
-    void* memory;
 };
-
-// The leaving row of a window no taller than this was read so recently that
-// it is still in the second-level cache.
-constexpr int32_t kRecentRows = 16;
-
-const uint8_t* SourceRow(const BlurJob& job, int32_t y) {
-    return job.source.RowAddress(std::min(std::max(y, 0), job.source.height - 1));
-}
-
-// Yields where the plain passes yield: once where the table is filled, then
-// once per row for each pass.
-template <class Lanes>
-ZPX_LANE_INLINE void BlurAllRows(const BlurJob& job) {
-    using Lane = typename Lanes::Lane;
-    const int32_t width = job.source.width;
-    const int32_t height = job.source.height;
-    const int32_t r = job.r;
-    const typename Lanes::Divisor divisor = Lanes::MakeDivisor(2 * r + 1);
-    const ResultMasks<Lanes> masks(job.bytes);
-    const LaneRows<Lane> rows = LayOutRows(static_cast<Lane*>(job.memory), width, r);
-    ForFirstWindow(
-        r, height, [&](int32_t y, int32_t times) __attribute__((always_inline)) {
-            AddRowTimes<Lanes>(rows.sums, job.source.RowAddress(y), width, static_cast<Lane>(times));
-        });
-    job.yieldRecord.YieldPoint();
-    for (int32_t y = 0; y < height; ++y) {
-        const SlidingRows sliding{SourceRow(job, y + r + 1), SourceRow(job, y - r), SourceRow(job, y + r + 2),
-                                  r > kRecentRows ? SourceRow(job, y - r + 1) : nullptr};
-        AverageAndSlide<Lanes>(rows.sums, rows.averages, sliding, width, divisor);
-        job.yieldRecord.YieldPoint();
-        PrepareWindowRows(rows, width, r);
-        BoxRow<Lanes>(rows, width, r, job.result.RowAddress(y), job.result.RowAddress(std::min(y + 1, height - 1)),
-                      divisor, masks);
-        job.yieldRecord.YieldPoint();
-    }
-}
-
-__attribute__((flatten)) void BlurAllRowsSse2(const BlurJob& job) { BlurAllRows<Sse2Lanes>(job); }
-__attribute__((flatten)) void BlurAllRowsSse2Wide(const BlurJob& job) { BlurAllRows<Sse2WideLanes>(job); }
-ZPX_TARGET_AVX2 __attribute__((flatten)) void BlurAllRowsAvx2(const BlurJob& job) { BlurAllRows<Avx2Lanes>(job); }
-ZPX_TARGET_AVX2 __attribute__((flatten)) void BlurAllRowsAvx2Wide(const BlurJob& job) {
-    BlurAllRows<Avx2WideLanes>(job);
-}
-ZPX_TARGET_AVX512 __attribute__((flatten)) void BlurAllRowsAvx512(const BlurJob& job) { BlurAllRows<Avx512Lanes>(job); }
-ZPX_TARGET_AVX512 __attribute__((flatten)) void BlurAllRowsAvx512Wide(const BlurJob& job) {
-    BlurAllRows<Avx512WideLanes>(job);
-}
 
 bool WideLanes(int32_t r) { return r > kLargestLaneRadius; }
 
 }  // namespace
 
-bool BlurLanesRun(PixelPath path) { return path != PixelPath::Plain; }
-
-int64_t BlurLaneBytes(int32_t width, int32_t r) {
-    const int64_t laneBytes = WideLanes(r) ? sizeof(uint32_t) : sizeof(uint16_t);
+int64_t BlurLaneBytes(int32_t width, int32_t r, bool yielding) {
+    const int64_t laneBytes = yielding || WideLanes(r) ? sizeof(uint32_t) : sizeof(uint16_t);
     return laneBytes * WorkingLanes(width, r);
 }
 
-void BlurWithLanes(PixelPath path, const PictureReader& source, PictureWriter& result, int32_t r, ResultBytes bytes,
-                   YieldData& yieldRecord, void* memory) {
-    const BlurJob job{source, result, r, bytes, yieldRecord, memory};
-    const bool wide = WideLanes(r);
-    switch (path) {
-        case PixelPath::Avx512:
-            wide ? BlurAllRowsAvx512Wide(job) : BlurAllRowsAvx512(job);
-            break;
-        case PixelPath::Avx2:
-            wide ? BlurAllRowsAvx2Wide(job) : BlurAllRowsAvx2(job);
-            break;
-        default:
-            wide ? BlurAllRowsSse2Wide(job) : BlurAllRowsSse2(job);
-            break;
+BlurRows BlurLaneRows(PixelPath path, int32_t r, bool yielding) {
+    if (r > kLargestWideLaneRadius) return BlurRows{nullptr, nullptr, nullptr};
+    if (yielding || WideLanes(r)) {
+        return BlurRows{RowFor<BlurRowFirst<Lanes32>>(path), RowFor<BlurRowV<Lanes32>>(path),
+                        RowFor<BlurRowH<Lanes32>>(path)};
     }
+    return BlurRows{RowFor<BlurRowFirst<Lanes16>>(path), RowFor<BlurRowV<Lanes16>>(path),
+                    RowFor<BlurRowH<Lanes16>>(path)};
 }
-
-#else  // no vector twin on other processors: the plain passes run
-
-bool BlurLanesRun(PixelPath) { return false; }
-int64_t BlurLaneBytes(int32_t, int32_t) { return 0; }
-void BlurWithLanes(PixelPath, const PictureReader&, PictureWriter&, int32_t, ResultBytes, YieldData&, void*) {}
-
-#endif

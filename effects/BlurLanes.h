@@ -1,27 +1,24 @@
-// The vector twin of BlurZPX's two passes. It computes the same two truncated
-// averages per channel, but on integer lanes, several pixels per instruction,
-// and row by row: each result row is averaged down its columns and then along
-// the row while it is still in the cache, instead of in two sweeps over the
-// whole picture. The lanes are the four bytes of a pixel in memory order, so
-// the passes need no layout; the fourth byte is averaged too and then
-// overwritten, as the plain passes overwrite it.
+// BlurZPX's rows on lanes (BlurLanes.cpp). They compute the same two
+// truncated averages per channel as the plain rows, on integer lanes, several
+// pixels per instruction. The lanes are the four bytes of a pixel in memory
+// order, so the rows need no layout; the fourth byte is averaged too and then
+// overwritten, as the plain rows overwrite it.
 //
 // Why the sums are the plain sums: every window sum is at most 255 (2r + 1),
 // and integer sums are exact in any order (the horizontal pass forms them as
 // running prefix sums modulo the lane width, whose results are the true sums
 // because those fit the lane). Up to kLargestLaneRadius the sums fit 16-bit
-// lanes and each quotient comes from one multiply (see Divide); larger radii
+// lanes and each quotient comes from one multiply (Divide16); larger radii
 // up to kLargestWideLaneRadius take 32-bit lanes, whose quotients come from one
 // multiply in single precision (see WideDivide).
 #pragma once
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
-#include "picture/PictureEditor.h"
-#include "plugin/PixelPath.h"
-#include "plugin/Yield.h"
+#include "effects/BlurPixels.h"
+#include "lanes/Divisors.h"
+#include "lanes/PixelPath.h"
 
 // 255 * (2 * 128 + 1) = 65535: the largest radius whose sums fit 16 bits.
 constexpr int32_t kLargestLaneRadius = 128;
@@ -29,31 +26,8 @@ constexpr int32_t kLargestLaneRadius = 128;
 // radii take the plain passes.
 constexpr int32_t kLargestWideLaneRadius = 8191;
 
-// floor(n / d) by one multiply for every 16-bit n and odd d from 3 to 257
-// (Granlund and Montgomery, "Division by invariant integers using
-// multiplication", 1994, unsigned case with N = 16): with l = ceil(log2 d) and
-// m = floor(2^16 (2^l - d) / d) + 1 < 2^16, let t = (m n) >> 16; then
-// floor(n / d) = (t + ((n - t) >> 1)) >> (l - 1). The unit tests check every
-// n for every such d.
-struct WindowDivisor {
-    uint16_t multiplier;
-    uint16_t shift;  // l - 1
-};
-
-inline WindowDivisor DivisorFor(int32_t span) {
-    int32_t l = 0;
-    while ((int32_t{1} << l) < span) ++l;
-    const uint32_t m = static_cast<uint32_t>(((uint64_t{1} << 16) * ((uint64_t{1} << l) - span)) / span + 1);
-    return WindowDivisor{static_cast<uint16_t>(m), static_cast<uint16_t>(l - 1)};
-}
-
-inline uint32_t Divide(uint32_t n, WindowDivisor divisor) {
-    const uint32_t t = (divisor.multiplier * n) >> 16;
-    return (t + ((n - t) >> 1)) >> divisor.shift;
-}
-
-// floor(n / span) for every window sum 0 <= n <= 255 span of an odd span up
-// to 2 kLargestWideLaneRadius + 1, as the vector passes compute it: n times
+// floor(n / span) for every sum 0 <= n < 256 span the quotient table holds,
+// of an odd span up to 2 kLargestWideLaneRadius + 1, as the lanes compute it: n times
 // the float just at or above 1 / span, truncated. n < 2^22 is a float. The
 // product is at least n / span and less than (n / span)(1 + 2^-23), so an
 // exact quotient k stays k (k is a float and rounding to nearest never falls
@@ -73,37 +47,14 @@ inline uint32_t WideDivide(uint32_t n, float reciprocal) {
     return static_cast<uint32_t>(static_cast<float>(n) * reciprocal);
 }
 
-// Calls add(line, times) for each distinct line of the window -r..r around
-// line 0 once its positions are clamped to 0..length - 1, with the number of
-// positions that land on it. The first window then costs at most `length`
-// lines, however large r is, and sums exactly what 2r + 1 clamped reads sum.
-template <class Add>
-inline __attribute__((always_inline)) void ForFirstWindow(int32_t r, int32_t length, Add&& add) {
-    if (length == 1) {
-        add(0, 2 * r + 1);
-        return;
-    }
-    add(0, r + 1);
-    const int32_t inner = std::min(r, length - 2);
-    for (int32_t line = 1; line <= inner; ++line) add(line, 1);
-    if (r >= length - 1) add(length - 1, r - length + 2);
-}
+// Bytes of zero-filled working memory the lane rows take for a source width and radius.
+int64_t BlurLaneBytes(int32_t width, int32_t r, bool yielding);
 
-// The result's pixel byte besides the averages: which byte of the four in
-// memory order it is, and the value it gets.
-struct ResultBytes {
-    int32_t fourthByte;
-    uint8_t fourthValue;
-};
-
-// Whether the vector twin runs on this pixel path (it needs x86).
-bool BlurLanesRun(PixelPath path);
-
-// Bytes of zero-filled working memory the twin takes for a source width and radius.
-int64_t BlurLaneBytes(int32_t width, int32_t r);
-
-// Blurs source into result (both 4 bytes per pixel, channels at the same
-// bytes, 1 <= r <= kLargestWideLaneRadius) with the instruction set of `path`,
-// yielding where the plain passes yield, in `memory` of BlurLaneBytes.
-void BlurWithLanes(PixelPath path, const PictureReader& source, PictureWriter& result, int32_t r, ResultBytes bytes,
-                   YieldData& yieldRecord, void* memory);
+// The lane rows of `path` for radius r; null members on the plain path, for
+// radii beyond kLargestWideLaneRadius, and where the processor has no lane
+// set. They need 4 bytes per pixel on both sides and red, green and blue at
+// the same bytes of source and result pixels. While yielding, host code may
+// draw into the source between a row's entering and leaving the window, and
+// a sum may then leave the range of a window (QuotientOf): the 32-bit lanes,
+// which give such sums what the plain rows give, serve every radius then.
+BlurRows BlurLaneRows(PixelPath path, int32_t r, bool yielding);

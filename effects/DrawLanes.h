@@ -1,4 +1,4 @@
-// The vector twin of DrawPictureFZPX's pixel loop for the pixels whose four
+// DrawPictureFZPX's pixel loop on lanes (DrawLanes.cpp), for the pixels whose four
 // neighbours all lie inside an unmasked source. There every neighbour weighs
 // its table weight and the remaining weight is the same for every pixel, so
 // a run of such pixels is the same arithmetic repeated: per channel,
@@ -7,11 +7,13 @@
 // exactly that for several pixels at once: each channel is converted to
 // double, multiplied by the same double weight and truncated by the
 // processor's truncating conversion, which is C's for every value in the
-// 32-bit range (the placement guard keeps each product within 2^30). Integer
-// sums are exact in any order.
+// 32-bit range (the placement guard keeps each product and sum within it).
+// Integer sums are exact in any order.
 #pragma once
 
 #include <cstdint>
+
+#include "lanes/PixelPath.h"
 
 // Where red, green and blue sit in a pixel word.
 struct ChannelShifts {
@@ -39,7 +41,13 @@ struct InteriorRun {
     int32_t count;
 };
 
+struct InteriorRunArgs {
+    const InteriorRun* run;
+    const InteriorWeights* weights;
+};
+
 // Draws the first pixels of the run, as many as whole vectors hold, and
-// returns how many; the caller draws the rest. Null on the plain path.
-using InteriorRunFunction = int32_t (*)(const InteriorRun& run, const InteriorWeights& weights);
-InteriorRunFunction InteriorRunForActivePath();
+// returns how many; the caller draws the rest. Null where the path has no
+// lane set.
+using InteriorRunFunction = int32_t (*)(const InteriorRunArgs& args);
+InteriorRunFunction DrawInteriorLanes(PixelPath path);

@@ -12,20 +12,17 @@
 //
 // Outside the plain pixel path an unmasked draw splits each row by what its
 // pixels reach: pixels that reach no source pixel keep their colour, pixels
-// whose four neighbours are all inside go to the vector twin (DrawLanes), and
-// the one or two columns in between, and every row that reaches only one
-// source row, go through the plain loop.
+// whose four neighbours are all inside go to the lane run of the path
+// (DrawLanes.h), and the one or two columns in between, and every row that
+// reaches only one source row, go through the plain loop.
 //
 // What this file does where the drawing rules leave the choice open:
 // - Coordinates that are NaN or infinite, or whose floor does not fit a
 //   32-bit integer: false, nothing drawn, no exception. Checked right after
 //   the nil checks, before the host is asked for the mask.
-// - An alpha so large (or NaN) that a channel product or an accumulator could
-//   leave the 32-bit range: rejected the same way. An accumulator is at most
-//   255 * |w| for each of the four neighbours plus 255 * |1 - sum of e| for
-//   the destination, so at most 255 * (2 * sum|w| + 1); that must stay within
-//   2^30, half the range, which leaves room for rounding and keeps |alpha| up
-//   to about two million working.
+// - An alpha so large (or NaN) that a channel product could leave the 32-bit
+//   range: rejected the same way; every other strength is drawn. See
+//   ProductsFit for the limit, |alpha| about 2^31 / 255 (8.42 million).
 // - A mask smaller than its picture: the mask's own bounds are tested, and a
 //   neighbour outside the mask's pixels counts as mask value 0 (full weight).
 // - Drawing a picture into itself: the source is read from a snapshot of its
@@ -38,9 +35,10 @@
 #include <cstring>
 
 #include "effects/DrawLanes.h"
+#include "lanes/PixelPath.h"
+#include "picture/CBuffer.h"
 #include "picture/PictureEditor.h"
 #include "picture/PixelFormat.h"
-#include "plugin/CBuffer.h"
 #include "plugin/HostCallbacks.h"
 #include "plugin/HostRefs.h"
 #include "plugin/HostStrings.h"
@@ -50,7 +48,7 @@ namespace {
 
 constexpr int32_t kBytesPerPixel = 4;
 constexpr double kMaskScale = 255.0;
-constexpr double kLargestAccumulator = 1073741824.0;  // 2^30
+constexpr double kLargestInt32 = 2147483647.0;
 
 enum Neighbour { kUpperLeft, kUpperRight, kLowerRight, kLowerLeft, kNeighbours };
 
@@ -70,10 +68,22 @@ bool SplitCoordinate(double coordinate, int32_t& whole, double& fraction) {
     return true;
 }
 
-bool AccumulatorsFit(const Placement& at) {
+// Every channel product (a channel of at most 255 times a weight) must
+// convert to a 32-bit integer, and so must every sum of them. The weights
+// share alpha's sign; let T be the sum of their magnitudes. A positive alpha
+// gives products and sums of at most 255 * T (the destination adds only where
+// the neighbours leave weight, then at most 255). A negative one gives source
+// products down to -255 * T and a destination product of up to
+// 255 * (1 + T), every partial sum lying in between. Hence the limit:
+// 255 * T <= 2^31 - 1 for a positive alpha (8421504 at a whole-number
+// position), 255 * (1 + T) <= 2^31 - 1 for a negative one (-8421503). The
+// mask's (255 - m) / 255 and the order of subtraction move a weight by a few
+// units in the last place, far less than the unit from 2^31 - 1 to 2^31.
+bool ProductsFit(const Placement& at, double alpha) {
     double total = 0.0;
     for (double weight : at.weight) total += std::fabs(weight);
-    return 255.0 * (2.0 * total + 1.0) <= kLargestAccumulator;  // false for NaN
+    const double largest = alpha < 0.0 ? 1.0 + total : total;
+    return 255.0 * largest <= kLargestInt32;  // false for NaN
 }
 
 bool PlaceSource(double x, double y, double alpha, Placement& at) {
@@ -84,7 +94,7 @@ bool PlaceSource(double x, double y, double alpha, Placement& at) {
     at.weight[kUpperRight] = ((1.0 - fx) * fy) * alpha;
     at.weight[kLowerRight] = ((1.0 - fx) * (1.0 - fy)) * alpha;
     at.weight[kLowerLeft] = ((1.0 - fy) * fx) * alpha;
-    return AccumulatorsFit(at);
+    return ProductsFit(at, alpha);
 }
 
 // Rows of a picture as the drawing reads them: the view's own, or a snapshot
@@ -196,7 +206,7 @@ void DrawPixels(const Placement& at, const RowNeighbours& rows, const ReadRows& 
     }
 }
 
-// ---- the vector twin: unmasked sources, pixels grouped by what they reach ----
+// ---- the lane runs: unmasked sources, pixels grouped by what they reach ----
 
 // Pixels that no neighbour reaches keep their colour, since trunc(c * 1.0)
 // is c, and get the fourth byte.
@@ -273,7 +283,7 @@ void DrawRowWithLanes(const Placement& at, int32_t Y, const ReadRows& source, ui
         const int64_t left = static_cast<int64_t>(X) - at.ix - 1;
         const InteriorRun run{PixelAt(rows.source[kUpperLeft], left), PixelAt(rows.source[kLowerLeft], left),
                               out + static_cast<ptrdiff_t>(X) * kBytesPerPixel, spans.interiorEnd - X};
-        X += drawRun(run, weights);
+        X += drawRun(InteriorRunArgs{&run, &weights});
     }
     DrawPixels<Source, Destination, NoMask>(at, rows, source, noMask, out, X, spans.keepRightStart);
     KeepColours<Destination>(out, spans.keepRightStart, width);
@@ -283,7 +293,7 @@ template <class Source, class Destination, class Mask>
 void DrawRows(const Placement& at, PictureReader& destination, const ReadRows& source, const ReadRows& mask,
               YieldData& yieldRecord) {
     const bool lanesApply = !Mask::present && Source::valid && Destination::valid;
-    const InteriorRunFunction drawRun = lanesApply ? InteriorRunForActivePath() : nullptr;
+    const InteriorRunFunction drawRun = lanesApply ? DrawInteriorLanes(ActivePixelPath()) : nullptr;
     const InteriorWeights weights = InteriorWeightsOf<Source, Destination>(at);
     for (int32_t Y = 0; Y < destination.height; ++Y) {
         if (drawRun != nullptr) {

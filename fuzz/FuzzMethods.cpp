@@ -5,7 +5,8 @@
 // call runs. After every call the emulated host's audit must be clean (every
 // reference, description lock and buffer the library took given back) and no
 // byte past any row's pixels may have been written; where nothing was made to
-// fail, the chosen pixel path must give the plain path's bytes. Anything else
+// fail, the chosen pixel path must give the plain path's bytes, also when host
+// code draws into the source at every hand-over. Anything else
 // aborts with the problem printed, and libFuzzer keeps the input.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -25,7 +26,7 @@
 #include "effects/Blur.h"
 #include "effects/DrawPictureF.h"
 #include "host/Host.h"
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 #include "plugin/PluginMain.h"
 #include "resample/Resampler.h"
 #include "scale/Scalers.h"
@@ -160,7 +161,7 @@ struct Call {
     int receiver = 0;  // a choice among the pictures at hand; 0 is nil
     int other = 0;     // DrawPictureFZPX's source, chosen alike
     int32_t width = 0, height = 0, mode = 0, ticks = 0;
-    bool antiAlias = false;
+    REALboolean antiAlias = 0;  // the host's byte: any non-zero value is true
     double x = 0, y = 0, alpha = 1;  // x is BlurZPX's radius
 
     static Call Draw(FuzzedDataProvider& input) {
@@ -172,7 +173,7 @@ struct Call {
         call.height = DrawInt(input);
         call.mode = DrawMode(input);
         call.ticks = DrawInt(input);
-        call.antiAlias = input.ConsumeBool();
+        call.antiAlias = input.ConsumeIntegral<REALboolean>();
         call.x = DrawDouble(input);
         call.y = DrawDouble(input);
         call.alpha = DrawDouble(input);
@@ -190,7 +191,7 @@ struct Call {
             case Method::ScaleImageAndMask:
                 std::snprintf(text, sizeof text, "%s(#%d, %d, %d, AntiAlias=%d, YieldTicks=%d)",
                               method == Method::Scale ? "ScaleZPX" : "ScaleImageAndMaskZPX", receiver, width, height,
-                              antiAlias ? 1 : 0, ticks);
+                              antiAlias, ticks);
                 break;
             case Method::Scaling:
                 std::snprintf(text, sizeof text, "ScalingZPX(#%d, mode=%d, %d, %d, yield=%d)", receiver, mode, width,
@@ -255,7 +256,8 @@ Outcome Invoke(Call call, REALpicture receiver, REALpicture other, const char* l
 // ---- host code that acts in the middle of a call ----
 
 struct HookPlan {
-    enum Action { None, Throw, CallAgain, SwapMask, Repaint } action = None;
+    // RepaintEveryTime acts on every run, with another pixel and word each time.
+    enum Action { None, Throw, CallAgain, SwapMask, Repaint, RepaintEveryTime } action = None;
     int atRun = 1;  // acts on this run of the hook within the call (1-based), and on no other
     Call nested;
     int picture = 0;
@@ -264,7 +266,7 @@ struct HookPlan {
 
     static HookPlan Draw(FuzzedDataProvider& input) {
         HookPlan plan;
-        plan.action = static_cast<Action>(input.ConsumeIntegralInRange(0, 4));
+        plan.action = static_cast<Action>(input.ConsumeIntegralInRange(0, 4));  // every kind but RepaintEveryTime
         plan.atRun = input.ConsumeIntegralInRange(1, 6);
         if (plan.action == CallAgain) plan.nested = Call::Draw(input);
         plan.picture = input.ConsumeIntegralInRange(0, 31);
@@ -381,7 +383,8 @@ private:
         for (int32_t kind : kLockKinds) host_->RefuseLocks(kind, input_.ConsumeIntegralInRange(0, 15) == 0);
         ForcePixelPath(input_.PickValueInArray(kPixelPaths));
         if (Tracing()) std::fprintf(stderr, "pixel path: %s\n", PixelPathName(ActivePixelPath()));
-        if (input_.ConsumeBool()) {
+        everyPointHandsOver_ = input_.ConsumeBool();
+        if (everyPointHandsOver_) {
             zpxtest::MakeEveryYieldPointHandOver();
         } else {
             zpxtest::SetTicks(input_.ConsumeIntegral<uint32_t>(), input_.ConsumeIntegralInRange<uint32_t>(0, 120));
@@ -469,7 +472,10 @@ private:
     }
 
     void RunHook(const HookPlan& plan, int& runs) {
-        if (depth_ != 1 || ++runs != plan.atRun) return;
+        if (depth_ != 1) return;
+        ++runs;
+        if (plan.action == HookPlan::RepaintEveryTime) return RepaintPixel(plan, runs);
+        if (runs != plan.atRun) return;
         switch (plan.action) {
             case HookPlan::None: return;
             case HookPlan::Throw: throw HostCodeThrew{};
@@ -490,15 +496,20 @@ private:
                     host_->Release(AttachNewMask(picture, plan.maskWidth, plan.maskHeight));
                 return;
             }
-            case HookPlan::Repaint: {
-                REALpicture picture = Choose(1 + plan.picture);
-                if (picture == nullptr) return;
-                const int x = int(plan.word % 64) % host_->Width(picture);
-                const int y = int(plan.word / 64 % 64) % host_->Height(picture);
-                host_->SetRawWord(picture, x, y, plan.word);
-                return;
-            }
+            case HookPlan::Repaint:
+            case HookPlan::RepaintEveryTime:
+                return RepaintPixel(plan, 1);
         }
+    }
+
+    // The n-th repaint of a plan: a pixel and word of its own.
+    void RepaintPixel(const HookPlan& plan, int n) {
+        REALpicture picture = Choose(1 + plan.picture);
+        if (picture == nullptr) return;
+        const uint32_t word = plan.word * uint32_t(n);
+        const int x = int((word % 64 + uint32_t(n) * 7) % uint32_t(host_->Width(picture)));
+        const int y = int((word / 64 % 64 + uint32_t(n) * 3) % uint32_t(host_->Height(picture)));
+        host_->SetRawWord(picture, x, y, word);
     }
 
     void Arm(const Faults& faults, std::array<int, 5>& runs) {
@@ -570,16 +581,28 @@ private:
     }
 
     // The call on the active path, then again on the plain path from the same
-    // pixels: both must give the same bytes.
+    // pixels: both must give the same bytes. Where every yield point hands
+    // over, so that both runs hand over at the same points, host code may
+    // draw into the source at every hand-over, the same pixels in both runs.
     void RunComparedCall(const Call& call) {
         REALpicture destination = call.method == Method::DrawPictureF ? Choose(call.receiver) : nullptr;
+        const int sourceChoice = call.method == Method::DrawPictureF ? call.other : call.receiver;
+        REALpicture source = Choose(sourceChoice);
+        Faults faults;
+        if (everyPointHandsOver_ && source != nullptr && input_.ConsumeBool()) {
+            faults.yieldHook.action = HookPlan::RepaintEveryTime;
+            faults.yieldHook.picture = sourceChoice - 1;
+            faults.yieldHook.word = input_.ConsumeIntegral<uint32_t>();
+        }
         std::vector<uint32_t> before = destination ? RawWords(*host_, destination) : std::vector<uint32_t>();
+        std::vector<uint32_t> sourceBefore = source ? RawWords(*host_, source) : std::vector<uint32_t>();
         const PixelPath path = ActivePixelPath();
-        Outcome fast = Attempt(call, Faults{});
+        Outcome fast = Attempt(call, faults);
         std::vector<uint32_t> fastBytes = destination ? RawWords(*host_, destination) : Bytes(fast.picture);
+        if (source) Restore(source, sourceBefore);
         if (destination) Restore(destination, before);
         ForcePixelPath(PixelPath::Plain);
-        Outcome plain = Attempt(call, Faults{});
+        Outcome plain = Attempt(call, faults);
         ForcePixelPath(path);
         std::vector<uint32_t> plainBytes = destination ? RawWords(*host_, destination) : Bytes(plain.picture);
         const bool sameShape = (fast.picture == nullptr) == (plain.picture == nullptr) && fast.drawn == plain.drawn &&
@@ -628,6 +651,7 @@ private:
     std::unique_ptr<Host> host_;
     std::vector<REALpicture> held_;
     int depth_ = 0;
+    bool everyPointHandsOver_ = false;
 };
 
 }  // namespace

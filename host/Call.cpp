@@ -100,22 +100,23 @@ union Slot {
     ffi_arg word;  // results narrower than a register come back widened
 };
 
-Slot SlotOf(const Value& value) {
+Slot SlotOf(const Value& value, REALboolean trueByte) {
     Slot slot{};
     if (auto* i = std::get_if<int32_t>(&value)) slot.integer = *i;
     if (auto* d = std::get_if<double>(&value)) slot.real = *d;
-    if (auto* b = std::get_if<bool>(&value)) slot.boolean = *b ? 1 : 0;
+    if (auto* b = std::get_if<bool>(&value)) slot.boolean = *b ? trueByte : 0;
     if (auto* p = std::get_if<REALpicture>(&value)) slot.pointer = *p;
     return slot;
 }
 
-Value Invoke(void* function, const std::vector<ValueType>& types, const std::vector<Value>& values, ValueType result) {
+Value Invoke(void* function, const std::vector<ValueType>& types, const std::vector<Value>& values, ValueType result,
+             REALboolean trueByte) {
     std::vector<ffi_type*> argumentTypes;
     std::vector<Slot> slots;
     std::vector<void*> addresses;
     for (size_t i = 0; i < values.size(); ++i) {
         argumentTypes.push_back(FfiType(types[i]));
-        slots.push_back(SlotOf(values[i]));
+        slots.push_back(SlotOf(values[i], trueByte));
     }
     for (Slot& slot : slots) addresses.push_back(&slot);
     ffi_cif cif;
@@ -161,14 +162,15 @@ char Letter(ValueType type) {
 REALpicture P(const Value& v) { return std::get<REALpicture>(v); }
 int32_t I(const Value& v) { return std::get<int32_t>(v); }
 double D(const Value& v) { return std::get<double>(v); }
-bool B(const Value& v) { return std::get<bool>(v); }
+REALboolean B(const Value& v, REALboolean trueByte) { return std::get<bool>(v) ? trueByte : 0; }
 
 template <typename Fn>
 Fn As(void* function) {
     return reinterpret_cast<Fn>(function);
 }
 
-Value Invoke(void* function, const std::vector<ValueType>& types, const std::vector<Value>& v, ValueType result) {
+Value Invoke(void* function, const std::vector<ValueType>& types, const std::vector<Value>& v, ValueType result,
+             REALboolean trueByte) {
     std::string shape;
     for (ValueType type : types) shape += Letter(type);
     shape += std::string(":") + Letter(result);
@@ -176,8 +178,8 @@ Value Invoke(void* function, const std::vector<ValueType>& types, const std::vec
         return As<bool (*)(REALpicture, REALpicture, double, double, double, int32_t)>(function)(
             P(v[0]), P(v[1]), D(v[2]), D(v[3]), D(v[4]), I(v[5]));
     if (shape == "PIIBI:P")
-        return As<REALpicture (*)(REALpicture, int32_t, int32_t, bool, int32_t)>(function)(P(v[0]), I(v[1]), I(v[2]),
-                                                                                           B(v[3]), I(v[4]));
+        return As<REALpicture (*)(REALpicture, int32_t, int32_t, REALboolean, int32_t)>(function)(
+            P(v[0]), I(v[1]), I(v[2]), B(v[3], trueByte), I(v[4]));
     if (shape == "PIIII:P")
         return As<REALpicture (*)(REALpicture, int32_t, int32_t, int32_t, int32_t)>(function)(P(v[0]), I(v[1]), I(v[2]),
                                                                                               I(v[3]), I(v[4]));
@@ -197,12 +199,15 @@ bool Host::CanCallAnyShape() {
 #endif
 }
 
+// The registration is read at the moment of the call, from the library's own
+// records; every boolean argument of one call reaches it as the same byte.
 Value Host::Call(const std::string& methodName, REALpicture receiver, std::vector<Value> args) {
-    const Registration::Row* row = FindRow(Registered(), methodName);
+    const Registration registration = Registered();
+    const Registration::Row* row = FindRow(registration, methodName);
     if (row == nullptr) throw std::invalid_argument("no registered method " + methodName);
     ParsedDeclaration declaration = ParseDeclaration(row->declaration);
     std::vector<Value> values = Arguments(declaration, receiver, args);
-    return Invoke(row->function, ParameterTypes(declaration), values, declaration.result);
+    return Invoke(row->function, ParameterTypes(declaration), values, declaration.result, state_->TrueByte());
 }
 
 }  // namespace zpxhost

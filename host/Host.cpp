@@ -20,33 +20,35 @@ HostState* gCurrentState = nullptr;
 void LockObjectEntry(REALobject object) {
     HostState* state = CurrentState();
     if (state == nullptr || object == nullptr) return;
+    state->Note("REALLockObject", object);
     if (HostObject* target = state->Live(object, "REALLockObject")) state->Retain(target);
 }
 
 void UnlockObjectEntry(REALobject object) {
     HostState* state = CurrentState();
     if (state == nullptr || object == nullptr) return;
+    state->Note("REALUnlockObject", object);
     if (HostObject* target = state->Live(object, "REALUnlockObject")) state->Release(target);
 }
 
-bool GetPropValueIntEntry(REALobject object, const char* name, int32_t* value) {
+REALboolean GetPropValueIntEntry(REALobject object, const char* name, int32_t* value) {
     HostState* state = CurrentState();
-    return state != nullptr && state->GetIntProperty(object, name, value);
+    return state != nullptr ? state->Boolean(state->GetIntProperty(object, name, value)) : 0;
 }
 
-bool GetPropValueBoolEntry(REALobject object, const char* name, uint8_t* value) {
+REALboolean GetPropValueBoolEntry(REALobject object, const char* name, uint8_t* value) {
     HostState* state = CurrentState();
-    return state != nullptr && state->GetBoolProperty(object, name, value);
+    return state != nullptr ? state->Boolean(state->GetBoolProperty(object, name, value)) : 0;
 }
 
-bool SetPropValueStringEntry(REALobject object, const char* name, REALstring value) {
+REALboolean SetPropValueStringEntry(REALobject object, const char* name, REALstring value) {
     HostState* state = CurrentState();
-    return state != nullptr && state->SetMessage(object, name, value);
+    return state != nullptr ? state->Boolean(state->SetMessage(object, name, value)) : 0;
 }
 
-bool SetPropValueIntEntry(REALobject object, const char* name, int32_t value) {
+REALboolean SetPropValueIntEntry(REALobject object, const char* name, int32_t value) {
     HostState* state = CurrentState();
-    return state != nullptr && state->SetErrorNumber(object, name, value);
+    return state != nullptr ? state->Boolean(state->SetErrorNumber(object, name, value)) : 0;
 }
 
 REALobject NewInstanceEntry(const char* className) {
@@ -75,48 +77,53 @@ REALobject PictureGraphicsEntry(REALpicture picture) {
     return state == nullptr ? nullptr : state->GraphicsOf(picture);
 }
 
-REALpicture GetPictureMaskEntry(REALpicture picture, bool create) {
+REALpicture GetPictureMaskEntry(REALpicture picture, REALboolean create) {
     HostState* state = CurrentState();
-    return state == nullptr ? nullptr : state->PictureMask(picture, create);
+    return state == nullptr ? nullptr : state->PictureMask(picture, create != 0);
 }
 
-bool LockPictureDescriptionEntry(REALpicture picture, REALpictureDescription* description, int32_t kind) {
+REALboolean LockPictureDescriptionEntry(REALpicture picture, REALpictureDescription* description, int32_t kind) {
     HostState* state = CurrentState();
-    return state != nullptr && state->LockDescription(picture, description, kind);
+    if (state == nullptr) return 0;
+    state->Note("REALLockPictureDescription", picture);
+    return state->Boolean(state->LockDescription(picture, description, kind));
 }
 
 void UnlockPictureDescriptionEntry(REALpicture picture) {
-    if (HostState* state = CurrentState()) state->UnlockDescription(picture);
+    HostState* state = CurrentState();
+    if (state == nullptr) return;
+    state->Note("unlockPictureDescription", picture);
+    state->UnlockDescription(picture);
 }
 
 void PictureClearCacheEntry(REALpicture picture) {
     HostState* state = CurrentState();
     if (state == nullptr) return;
+    state->Note("REALPictureClearCache", picture);
     if (PictureObject* target = state->LivePicture(picture, "REALPictureClearCache")) ++target->clearCacheCalls;
 }
 
-void RegisterClassExtensionEntry(void* classDefinition) {
+// A registered record is kept, not copied: the host reads it whenever it
+// looks, as long as the library lives. Only the older class layout is read at
+// once, as the library lets go of it after registering.
+void Register(Registration::Form form, const void* record, const char* entry) {
     HostState* state = CurrentState();
     if (state == nullptr) return;
-    if (classDefinition == nullptr) {
-        state->Problem("PluginRegisterClassExtension: null record");
+    if (record == nullptr) {
+        state->Problem(std::string(entry) + ": null record");
         return;
     }
-    Registration registration = DecodeClassExtension(classDefinition);
-    registration.pluginVersion = state->pluginVersion;
-    state->registrations.push_back(std::move(registration));
+    HostState::RegisteredRecord registered{form, record, state->pluginVersion, std::nullopt};
+    if (form == Registration::ClassExtension && IsOlderClassLayout(record)) registered.copied = state->Read(registered);
+    state->registrations.push_back(std::move(registered));
+}
+
+void RegisterClassExtensionEntry(void* classDefinition) {
+    Register(Registration::ClassExtension, classDefinition, "PluginRegisterClassExtension");
 }
 
 void RegisterModuleEntry(REALmoduleDefinition* moduleDefinition) {
-    HostState* state = CurrentState();
-    if (state == nullptr) return;
-    if (moduleDefinition == nullptr) {
-        state->Problem("PluginRegisterModule: null record");
-        return;
-    }
-    Registration registration = DecodeModule(*moduleDefinition);
-    registration.pluginVersion = state->pluginVersion;
-    state->registrations.push_back(std::move(registration));
+    Register(Registration::Module, moduleDefinition, "PluginRegisterModule");
 }
 
 void RaiseExceptionEntry(REALobject exception) {
@@ -290,11 +297,24 @@ void Host::LoadEntry(REALPluginMainFn entry) { entry(&Host::Resolve); }
 
 const std::string& Host::LoadError() const { return state_->loadError; }
 
-const std::vector<Registration>& Host::Registrations() const { return state_->registrations; }
+Registration HostState::Read(const RegisteredRecord& registered) const {
+    if (registered.copied) return *registered.copied;
+    Registration registration = registered.form == Registration::Module
+                                    ? DecodeModule(*static_cast<const REALmoduleDefinition*>(registered.record))
+                                    : DecodeClassExtension(registered.record);
+    registration.pluginVersion = registered.pluginVersion;
+    return registration;
+}
 
-const Registration& Host::Registered() const {
-    static const Registration kNone;
-    return state_->registrations.empty() ? kNone : state_->registrations.back();
+std::vector<Registration> Host::Registrations() const {
+    std::vector<Registration> registrations;
+    for (const HostState::RegisteredRecord& registered : state_->registrations)
+        registrations.push_back(state_->Read(registered));
+    return registrations;
+}
+
+Registration Host::Registered() const {
+    return state_->registrations.empty() ? Registration{} : state_->Read(state_->registrations.back());
 }
 
 int Host::PluginVersion() const { return state_->pluginVersion; }
@@ -361,6 +381,20 @@ void Host::SetInstantiable(const std::string& className, bool instantiable) {
 
 const std::vector<RaisedException>& Host::Raised() const { return state_->raised; }
 void Host::ClearRaised() { state_->raised.clear(); }
+
+REALboolean HostState::TrueByte() {
+    if (config.trueByte != 0) return config.trueByte;
+    trueByteState ^= trueByteState << 13;
+    trueByteState ^= trueByteState >> 17;
+    trueByteState ^= trueByteState << 5;
+    return static_cast<REALboolean>(2 + trueByteState % 254);
+}
+
+void Host::KeepJournal(bool keep) {
+    state_->keepJournal = keep;
+    state_->journal.clear();
+}
+const std::vector<JournalEntry>& Host::Journal() const { return state_->journal; }
 
 int Host::Yields() const { return state_->yields; }
 void Host::SetYieldHook(std::function<void()> hook) { state_->yieldHook = std::move(hook); }

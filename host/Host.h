@@ -22,10 +22,6 @@
 #include "host/Registration.h"
 #include "plugin/REALplugin.h"
 
-#ifndef ZPX_MODULE_PATH
-#define ZPX_MODULE_PATH ""
-#endif
-
 namespace zpxhost {
 
 enum class AppKind { Desktop, Console, Web, None };
@@ -36,7 +32,26 @@ struct HostConfig {
     int plainLayout = 6;  // bitmap alpha information (1..6) of plain desktop pictures
     int alphaLayout = 2;  // of desktop pictures with an alpha channel: 1 or 2 (3..6 to test refusal)
     int rowPadding = 16;  // bytes after the 4 * width pixel bytes of each desktop row; a multiple of 4
+
+    // Two ways of a real host that a lenient one would hide faults behind.
+    // The byte a true boolean reaches the library as, in method arguments and
+    // in the entries' answers: a host promises only "non-zero". 0 draws a
+    // byte from 2 to 255 for each call.
+    uint8_t trueByte = 0;
+    // A picture's pixels (bitmap context or console block, rows and row
+    // table) move to new storage whenever its last description lock ends; the
+    // old storage is overwritten and freed, so a pointer kept past its lock
+    // reads garbage, or faults under AddressSanitizer. Each move copies the
+    // picture: the zpx program and the benchmarks switch it off.
+    bool movePixelsOnUnlock = true;
 };
+
+// A 32-bit host cannot hold a picture of 2^31 bytes or more: asking for one
+// fails as it does when memory runs out, instead of this host trying.
+constexpr int64_t kLargestPictureBytes = 2147483647;
+inline bool PictureFits(int64_t width, int64_t height) {
+    return width >= 1 && height >= 1 && width <= kLargestPictureBytes / 4 / height;
+}
 
 struct RGBA {
     uint8_t r = 0, g = 0, b = 0, a = 0;
@@ -62,6 +77,20 @@ struct RaisedException {
 // Host methods a library finds with REALLoadObjectMethod.
 enum class HostMethod { DrawPicture, PictureConstructor, CopyMask, SetMask };
 
+// What a picture's description carries wrong when it is locked: the
+// description's kind (the other one) or data (null), the bitmap context's
+// bits per pixel (24), or the console block's first word (1), host word (0)
+// or row table (null).
+enum class Spoiled { Nothing, Kind, Data, BitsPerPixel, FirstWord, HostWord, RowTable };
+
+// One call of an entry that takes or ends a reference, a description lock or
+// tells of changed pixels: REALLockObject, REALUnlockObject,
+// REALLockPictureDescription, unlockPictureDescription, REALPictureClearCache.
+struct JournalEntry {
+    std::string entry;
+    const void* handle;
+};
+
 struct HostState;
 
 class Host {
@@ -84,13 +113,16 @@ public:
     // ---- Loading ----
     // Opens a module, finds "REALPluginMain" and calls it with the resolver.
     // The module is closed when this host dies, so a later load starts afresh.
-    bool LoadModule(const std::string& path = ZPX_MODULE_PATH);
+    bool LoadModule(const std::string& path);
     void LoadEntry(REALPluginMainFn entry);  // a library linked into this program
     const std::string& LoadError() const;
 
     // ---- Registration ----
-    const std::vector<Registration>& Registrations() const;
-    const Registration& Registered() const;  // the latest; form None when there is none
+    // The host keeps the records a library registers and reads them anew at
+    // each look; only the older class layout (record version 9), which the
+    // library frees after registering it, is copied at registration.
+    std::vector<Registration> Registrations() const;
+    Registration Registered() const;  // the latest; form None when there is none
     int PluginVersion() const;               // -1 until "RegisterPluginVersion" was called
 
     // ---- Calls by declaration ----
@@ -145,6 +177,10 @@ public:
     void SetGraphicsMissing(bool missing = true);
     void SetMethodHook(HostMethod method, std::function<void()> hook);  // runs first in that method
     int MethodCalls(HostMethod method) const;
+    void Spoil(REALpicture picture, Spoiled what);  // from its next description lock on
+    // The calls of those entries, in order, once kept (and the journal emptied).
+    void KeepJournal(bool keep = true);
+    const std::vector<JournalEntry>& Journal() const;
 
     // ---- Pictures for tests and the zpx program ----
     // A plain picture starts opaque white, one with an alpha channel fully

@@ -5,6 +5,7 @@
 #include <array>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -53,9 +54,10 @@ struct PictureObject final : HostObject {
     bool console = false;
     PixelCodec codec;
 
-    // Bitmap storage: rows of 4 * width pixel bytes followed by padding.
+    // Bitmap storage: rows of 4 * width pixel bytes followed by padding, and
+    // the context record that describes them.
     std::vector<uint8_t> bytes;
-    CGBitmapContext context{};
+    std::unique_ptr<CGBitmapContext> context;
     // Console storage: the block and rows allocated apart.
     std::unique_ptr<REALconsoleBuffer> block;
     std::vector<std::unique_ptr<uint32_t[]>> rowStorage;
@@ -65,13 +67,17 @@ struct PictureObject final : HostObject {
     int heldLocks = 0;
     int lockCalls = 0, unlockCalls = 0, clearCacheCalls = 0;
     std::set<int32_t> refusedKinds;
+    Spoiled spoiled = Spoiled::Nothing;
 
+    size_t BytesPerRow() const { return context->bytesPerRow; }
     uint32_t* Row(int y) {
         if (console) return rowTable[size_t(y)];
-        return reinterpret_cast<uint32_t*>(bytes.data() + size_t(y) * context.bytesPerRow);
+        return reinterpret_cast<uint32_t*>(bytes.data() + size_t(y) * BytesPerRow());
     }
     const uint32_t* Row(int y) const { return const_cast<PictureObject*>(this)->Row(y); }
     void FreePixels();
+    // New storage with the same contents, padding and guard words included.
+    void MovePixels();
 };
 
 struct GraphicsObject final : HostObject {
@@ -80,13 +86,6 @@ struct GraphicsObject final : HostObject {
 };
 
 constexpr uint8_t kPaddingSentinel = 0xA5;
-
-// A 32-bit host cannot hold a picture of 2^31 bytes or more: asking for one
-// fails as it does when memory runs out, instead of this host trying.
-constexpr int64_t kLargestPictureBytes = 2147483647;
-inline bool PictureFits(int64_t width, int64_t height) {
-    return width >= 1 && height >= 1 && width <= kLargestPictureBytes / 4 / height;
-}
 
 constexpr int kHostMethodCount = 4;
 
@@ -110,12 +109,31 @@ struct HostState {
     std::set<std::string> notInstantiable;
     std::vector<RaisedException> raised;
 
+    // Booleans as they reach the library
+    uint32_t trueByteState = 0x9E3779B9u;
+    REALboolean TrueByte();
+    REALboolean Boolean(bool value) { return value ? TrueByte() : 0; }
+
+    // The journal of references, locks and cache clearings
+    bool keepJournal = false;
+    std::vector<JournalEntry> journal;
+    void Note(const char* entry, const void* handle) {
+        if (keepJournal) journal.push_back({entry, handle});
+    }
+
     // Yielding
     int yields = 0;
     std::function<void()> yieldHook;
 
-    // Registration and loading
-    std::vector<Registration> registrations;
+    // Registration and loading: what each registration handed over
+    struct RegisteredRecord {
+        Registration::Form form;
+        const void* record;
+        int pluginVersion;
+        std::optional<Registration> copied;  // the older class layout, decoded at registration
+    };
+    std::vector<RegisteredRecord> registrations;
+    Registration Read(const RegisteredRecord& registered) const;
     int pluginVersion = -1;
     std::vector<void*> modules;
     std::string loadError;
@@ -172,6 +190,7 @@ struct HostState {
     void Fill(PictureObject& picture, RGBA straight);
     void AllocatePixels(PictureObject& picture, int width, int height, bool alpha);
     bool LockDescription(REALpicture picture, REALpictureDescription* description, int32_t kind);
+    void SpoilAsAsked(PictureObject& picture, REALpictureDescription& description);
     void UnlockDescription(REALpicture picture);
     bool GetIntProperty(REALobject object, const char* name, int32_t* value);
     bool GetBoolProperty(REALobject object, const char* name, uint8_t* value);

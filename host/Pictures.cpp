@@ -16,18 +16,22 @@ namespace {
 constexpr uint32_t kGuardWord = 0xA5A5A5A5u;
 // The host word of a console block: any non-zero value will do.
 constexpr int32_t kConsoleHostWord = 0x484F5354;
+constexpr int32_t kBitsPerPixel = 32;
+// What storage a picture has moved away from holds before it is freed.
+constexpr uint8_t kMovedAwayByte = 0xDB;
 
 bool ConsoleApp(AppKind app) { return app == AppKind::Console || app == AppKind::Web; }
 
 void AllocateBitmap(PictureObject& picture, int rowPadding, int alphaInfo) {
     size_t bytesPerRow = size_t(picture.width) * 4 + size_t(rowPadding);
     picture.bytes.assign(bytesPerRow * size_t(picture.height), kPaddingSentinel);
-    picture.context.data = picture.bytes.data();
-    picture.context.bitsPerPixel = 32;
-    picture.context.width = size_t(picture.width);
-    picture.context.height = size_t(picture.height);
-    picture.context.bytesPerRow = bytesPerRow;
-    picture.context.alphaInfo = CGImageAlphaInfo(alphaInfo);
+    picture.context = std::make_unique<CGBitmapContext>();
+    picture.context->data = picture.bytes.data();
+    picture.context->bitsPerPixel = kBitsPerPixel;
+    picture.context->width = size_t(picture.width);
+    picture.context->height = size_t(picture.height);
+    picture.context->bytesPerRow = bytesPerRow;
+    picture.context->alphaInfo = CGImageAlphaInfo(alphaInfo);
 }
 
 // Each row is a block of its own with a guard word after its pixels, and the
@@ -49,14 +53,51 @@ void AllocateConsole(PictureObject& picture) {
     picture.block->rowTable = picture.rowTable.data();
 }
 
+template <typename T>
+void Overwrite(T* storage, size_t count) {
+    std::memset(static_cast<void*>(storage), kMovedAwayByte, count * sizeof(T));
+}
+
 }  // namespace
 
 void PictureObject::FreePixels() {
     std::vector<uint8_t>().swap(bytes);
-    context = {};
+    context.reset();
     block.reset();
     std::vector<std::unique_ptr<uint32_t[]>>().swap(rowStorage);
     std::vector<uint32_t*>().swap(rowTable);
+}
+
+// The new storage is taken while the old is still held, so no address comes
+// back; the old is overwritten before it is freed.
+void PictureObject::MovePixels() {
+    if (!constructed) return;
+    if (!console) {
+        std::vector<uint8_t> movedBytes(bytes);
+        auto movedContext = std::make_unique<CGBitmapContext>(*context);
+        movedContext->data = movedBytes.data();
+        Overwrite(bytes.data(), bytes.size());
+        Overwrite(context.get(), 1);
+        bytes.swap(movedBytes);
+        context = std::move(movedContext);
+        return;
+    }
+    PictureObject moved;
+    moved.width = width;
+    moved.height = height;
+    AllocateConsole(moved);
+    const size_t rowWords = size_t(width) + 1;
+    for (size_t y = 0; y < rowTable.size(); ++y) {
+        std::copy_n(rowTable[y], rowWords, moved.rowTable[y]);
+        Overwrite(rowTable[y], rowWords);
+    }
+    *moved.block = *block;
+    moved.block->rowTable = moved.rowTable.data();
+    Overwrite(block.get(), 1);
+    Overwrite(rowTable.data(), rowTable.size());
+    block.swap(moved.block);
+    rowStorage.swap(moved.rowStorage);
+    rowTable.swap(moved.rowTable);
 }
 
 bool HostState::CountCreation() {
@@ -112,10 +153,11 @@ bool HostState::LockDescription(REALpicture handle, REALpictureDescription* desc
     ++picture->heldLocks;
     *description = REALpictureDescription{};
     description->kind = kind;
-    description->data = kind == REALdescriptionBitmapContext ? static_cast<void*>(&picture->context)
+    description->data = kind == REALdescriptionBitmapContext ? static_cast<void*>(picture->context.get())
                                                              : static_cast<void*>(picture->block.get());
     description->width = picture->width;
     description->height = picture->height;
+    SpoilAsAsked(*picture, *description);
     return true;
 }
 
@@ -123,10 +165,24 @@ void HostState::UnlockDescription(REALpicture handle) {
     PictureObject* picture = LivePicture(handle, "unlockPictureDescription");
     if (picture == nullptr) return;
     ++picture->unlockCalls;
-    if (picture->heldLocks > 0) {
-        --picture->heldLocks;
-    } else {
+    if (picture->heldLocks == 0) {
         ++unmatchedUnlocks;
+        return;
+    }
+    if (--picture->heldLocks == 0 && config.movePixelsOnUnlock) picture->MovePixels();
+}
+
+// Every lock hands out what the switch says, so that a picture whose switch
+// is turned back is whole again.
+void HostState::SpoilAsAsked(PictureObject& picture, REALpictureDescription& description) {
+    const Spoiled spoiled = picture.spoiled;
+    if (spoiled == Spoiled::Kind) description.kind ^= REALdescriptionBitmapContext ^ REALdescriptionConsoleBuffer;
+    if (spoiled == Spoiled::Data) description.data = nullptr;
+    if (picture.context) picture.context->bitsPerPixel = spoiled == Spoiled::BitsPerPixel ? 24 : kBitsPerPixel;
+    if (picture.block) {
+        picture.block->firstWord = spoiled == Spoiled::FirstWord ? 1 : 0;
+        picture.block->hostWord = spoiled == Spoiled::HostWord ? 0 : kConsoleHostWord;
+        picture.block->rowTable = spoiled == Spoiled::RowTable ? nullptr : picture.rowTable.data();
     }
 }
 
@@ -150,7 +206,7 @@ bool HostState::GetBoolProperty(REALobject handle, const char* name, uint8_t* va
     HostObject* object = Live(handle, "REALGetPropValueBool");
     if (object == nullptr || name == nullptr || value == nullptr) return false;
     if (object->kind != ObjectKind::Picture || !SameName(name, "HasAlphaChannel")) return false;
-    *value = static_cast<PictureObject*>(object)->hasAlpha ? 1 : 0;
+    *value = Boolean(static_cast<PictureObject*>(object)->hasAlpha);
     return true;
 }
 
@@ -308,7 +364,7 @@ bool Host::PaddingIntact(REALpicture picture) const {
             continue;
         }
         const uint8_t* start = reinterpret_cast<const uint8_t*>(p.Row(y)) + size_t(p.width) * 4;
-        const uint8_t* end = reinterpret_cast<const uint8_t*>(p.Row(y)) + p.context.bytesPerRow;
+        const uint8_t* end = reinterpret_cast<const uint8_t*>(p.Row(y)) + p.BytesPerRow();
         if (std::any_of(start, end, [](uint8_t b) { return b != kPaddingSentinel; })) return false;
     }
     return true;
@@ -330,6 +386,8 @@ void Host::RefuseLocks(int32_t kind, bool refuse) {
         state_->refusedKinds.erase(kind);
     }
 }
+
+void Host::Spoil(REALpicture picture, Spoiled what) { state_->PictureFor(picture).spoiled = what; }
 
 int Host::LockCount(REALpicture picture) const { return state_->PictureFor(picture, true).lockCalls; }
 int Host::UnlockCount(REALpicture picture) const { return state_->PictureFor(picture, true).unlockCalls; }

@@ -77,8 +77,10 @@ Registration DecodeClass(const Record& record) {
 
 }  // namespace
 
+bool IsOlderClassLayout(const void* record) { return *static_cast<const uint32_t*>(record) == 9; }
+
 Registration DecodeClassExtension(const void* record) {
-    if (*static_cast<const uint32_t*>(record) == 9)
+    if (IsOlderClassLayout(record))
         return DecodeClass(*static_cast<const REALclassDefinitionV9*>(record));
     const auto& current = *static_cast<const REALclassDefinition*>(record);
     Registration registration = DecodeClass(current);

@@ -1,5 +1,6 @@
-// What a library handed to the host at load, copied out of its records at the
-// moment of registration (a library may free or reuse its records afterwards).
+// What a library handed to the host at load, decoded from its records. The
+// host keeps the records themselves and decodes them whenever it looks, so a
+// library that freed or changed them after registering would be seen to.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +46,7 @@ struct Registration {
 };
 
 // A class record: word 0 tells the layout (9: the older one with four-word method rows).
+bool IsOlderClassLayout(const void* record);
 Registration DecodeClassExtension(const void* record);
 Registration DecodeModule(const REALmoduleDefinition& record);
 

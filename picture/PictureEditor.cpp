@@ -9,8 +9,8 @@
 #include "picture/PixelFormat.h"
 #include "platform/CGBitmapContext.h"
 #include "plugin/HostCallbacks.h"
+#include "plugin/HostFacts.h"
 #include "plugin/HostRefs.h"
-#include "plugin/PluginMain.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include "picture/PictureEditor.h"
 #include "plugin/HostCallbacks.h"
+#include "plugin/HostFacts.h"
 #include "plugin/HostRefs.h"
-#include "plugin/PluginMain.h"
 
 namespace {
 

@@ -51,22 +51,22 @@ void REALUnlockObject(REALobject object) {
 
 bool REALGetPropValueInt32(REALobject object, const char* name, int32_t* value) {
     HOST_ENTRY(REALGetPropValueInt32Fn, "REALGetPropValueInt");
-    return fn && fn(object, name, value);
+    return fn && fn(object, name, value) != 0;
 }
 
 bool REALGetPropValueUInt8(REALobject object, const char* name, uint8_t* value) {
     HOST_ENTRY(REALGetPropValueUInt8Fn, "REALGetPropValueBool");
-    return fn && fn(object, name, value);
+    return fn && fn(object, name, value) != 0;
 }
 
 bool REALSetPropValueString(REALobject object, const char* name, REALstring value) {
     HOST_ENTRY(REALSetPropValueStringFn, "REALSetPropValueString");
-    return fn && fn(object, name, value);
+    return fn && fn(object, name, value) != 0;
 }
 
 bool REALSetPropValueInt32(REALobject object, const char* name, int32_t value) {
     HOST_ENTRY(REALSetPropValueInt32Fn, "REALSetPropValueInt");
-    return fn && fn(object, name, value);
+    return fn && fn(object, name, value) != 0;
 }
 
 REALobject REALnewInstance(const char* className) {
@@ -84,24 +84,28 @@ REALclassRef REALGetClassRef(const char* className) {
     return fn ? fn(className) : nullptr;
 }
 
+// Deliberately not independent of REALUnlockObject (see HostCallbacks.h).
 REALpicture REALNewPicture(int32_t width, int32_t height, int32_t depth) {
     HOST_ENTRY(REALNewPictureFn, "newPicture");
     return fn && HostCanDropReferences() ? fn(width, height, depth) : nullptr;
 }
 
+// Deliberately not independent of REALUnlockObject (see HostCallbacks.h).
 REALobject REALGetPictureGraphics(REALpicture picture) {
     HOST_ENTRY(REALGetPictureGraphicsFn, "pluginPictureGraphicsGetter");
     return fn && HostCanDropReferences() ? fn(picture) : nullptr;
 }
 
+// Deliberately not independent of REALUnlockObject (see HostCallbacks.h).
 REALpicture REALGetPictureMask(REALpicture picture, bool create) {
     HOST_ENTRY(REALGetPictureMaskFn, "REALGetPictureMask");
-    return fn && HostCanDropReferences() ? fn(picture, create) : nullptr;
+    return fn && HostCanDropReferences() ? fn(picture, create ? 1 : 0) : nullptr;
 }
 
+// Deliberately not independent of unlockPictureDescription (see HostCallbacks.h).
 bool REALLockPictureDescription(REALpicture picture, REALpictureDescription* description, int32_t kind) {
     HOST_ENTRY(REALLockPictureDescriptionFn, "REALLockPictureDescription");
-    return fn && unlockPictureDescription.get() != nullptr && fn(picture, description, kind);
+    return fn && unlockPictureDescription.get() != nullptr && fn(picture, description, kind) != 0;
 }
 
 void REALUnlockPictureDescription(REALpicture picture) {

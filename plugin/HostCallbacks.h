@@ -1,7 +1,8 @@
 // Wrappers around the host entries. Each asks the resolver for its entry on
 // first use and keeps the address; a null answer is not kept, so the next call
 // asks again. While an entry is missing its wrapper does nothing and reports
-// failure (false, null, no effect).
+// failure (false, null, no effect). A boolean the host answers with is a byte,
+// true when non-zero.
 //
 // The library takes nothing from the host that it could not give back: while
 // the host has no REALUnlockObject, REALNewPicture, REALGetPictureGraphics and
@@ -10,6 +11,9 @@
 // host has no entry to end a description lock. Otherwise such a host would
 // keep pictures alive, or locked, for good. A reference taken for the caller
 // (REALLockObject on a result) is taken all the same: the host drops that one.
+// These few wrappers therefore depend on more than their own entry, on
+// purpose: making them independent would drop the caller's reference or hold
+// references and locks for ever. The README's promises say so too.
 #pragma once
 
 #include "plugin/REALplugin.h"

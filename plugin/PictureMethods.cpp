@@ -1,6 +1,11 @@
 // The methods this library adds to the host's Picture class, in the order the
-// host lists them. Flags hold bit 18 until REALPluginMain converts them for
-// the host at hand.
+// host lists them, written with bit 18 in their flags. REALPluginMain converts
+// the flags in the registered records themselves, so each load first resets
+// those records to the rows as written: converting converted flags again would
+// give the answer for another host.
+#include <algorithm>
+#include <iterator>
+
 #include "effects/Blur.h"
 #include "effects/DrawPictureF.h"
 #include "plugin/PluginMain.h"
@@ -12,9 +17,8 @@ template <typename Function>
 void* Entry(Function function) {
     return reinterpret_cast<void*>(function);
 }
-}  // namespace
 
-REALmethodDefinition pictureMethods[] = {
+const REALmethodDefinition kRowsAsWritten[] = {
     {Entry(DrawPictureF), nullptr,
      "DrawPictureFZPX(pic as picture, x as double, y as double, alpha as double = 1.0, yield as integer = 0) as "
      "boolean",
@@ -32,14 +36,18 @@ REALmethodDefinition pictureMethods[] = {
     {Entry(BlurZPX), nullptr, "BlurZPX(Radius as double, yield as integer = 0) as picture", REALdefaultMethodFlags,
      0, 0},
 };
-const uint32_t pictureMethodCount = sizeof pictureMethods / sizeof pictureMethods[0];
+}  // namespace
 
-REALclassDefinition pictureClass = [] {
-    REALclassDefinition definition{};
-    definition.version = 13;
-    definition.name = "Picture";
-    definition.methods = pictureMethods;
-    definition.methodCount = pictureMethodCount;
-    definition.mFlags = REALdefaultMethodFlags;
-    return definition;
-}();
+const uint32_t pictureMethodCount = std::size(kRowsAsWritten);
+REALmethodDefinition pictureMethods[std::size(kRowsAsWritten)];
+REALclassDefinition pictureClass{};
+
+void ResetPictureClass() {
+    std::copy(std::begin(kRowsAsWritten), std::end(kRowsAsWritten), pictureMethods);
+    pictureClass = REALclassDefinition{};
+    pictureClass.version = 13;
+    pictureClass.name = "Picture";
+    pictureClass.methods = pictureMethods;
+    pictureClass.methodCount = pictureMethodCount;
+    pictureClass.mFlags = REALdefaultMethodFlags;
+}

@@ -7,13 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "plugin/CBuffer.h"
+#include "picture/CBuffer.h"
 #include "plugin/HostCallbacks.h"
-
-double rbversion = 0.0;
-int32_t CurrentREALControlVersion = 13;
-bool IsDesktop = false;
-bool IsConsole = false;
 
 namespace {
 
@@ -225,7 +220,10 @@ void PluginMainWith(REALResolver resolver, REALclassDefinition* classDefinition)
     }
 }
 
-ZPX_EXPORT void REALPluginMain(REALResolver resolver) { PluginMainWith(resolver, &pictureClass); }
+ZPX_EXPORT void REALPluginMain(REALResolver resolver) {
+    ResetPictureClass();
+    PluginMainWith(resolver, &pictureClass);
+}
 
 // Case 1, "Name as Type": the clause goes between the name and the space.
 // Case 2, "Name(params)": the clause and a comma go right after the "(".

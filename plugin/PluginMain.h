@@ -3,36 +3,17 @@
 // want them so, as extension methods of a module.
 #pragma once
 
+#include "plugin/HostFacts.h"
 #include "plugin/REALplugin.h"
 
 #define ZPX_EXPORT extern "C" __attribute__((visibility("default")))
 
-// The host version, 0.0 until REALPluginMain has read it.
-extern double rbversion;
-// The version of the definition records handed to the host.
-extern int32_t CurrentREALControlVersion;
-
-// Version gates: each the double nearest to its decimal value.
-constexpr double kHostVersionFlagConversion = 2010.029;
-constexpr double kHostVersionPictureConstructor = 2011.04;
-constexpr double kHostVersionRecord10 = 2012.0;
-constexpr double kHostVersionRecord11 = 2013.0;
-constexpr double kHostVersionRecord12 = 2013.03;
-constexpr double kHostVersionRecord13 = 2013.04;
-constexpr double kHostVersionClassExtensionAgain = 3000.0;
-
-inline bool IsOlderHost() { return rbversion < kHostVersionRecord10; }
-
-// The application kind, learned when the first picture is opened: desktop
-// applications hand out Core Graphics bitmap contexts, console and web
-// applications their own console buffers. Once set, never cleared.
-extern bool IsDesktop;
-extern bool IsConsole;
-
-// The Picture extension and its method rows, registered at load.
+// The Picture extension and its method rows, registered at load; each load
+// first resets them to their flags as written.
 extern REALclassDefinition pictureClass;
 extern REALmethodDefinition pictureMethods[];
 extern const uint32_t pictureMethodCount;
+void ResetPictureClass();
 
 ZPX_EXPORT void REALPluginMain(REALResolver resolver);
 

@@ -8,6 +8,12 @@
 #include <cstddef>
 #include <cstdint>
 
+// A boolean as the host passes it, in either direction: one byte, and any
+// non-zero value is true. The host does not promise 1 for true, so a host
+// boolean is never taken as a C++ bool, which the compiler may assume holds
+// only 0 or 1.
+typedef uint8_t REALboolean;
+
 // Opaque, reference-counted host handles. Pictures and strings are objects
 // of their own kinds; the library never looks inside them.
 struct REALobjectStruct;
@@ -206,18 +212,18 @@ static_assert(offsetof(REALconsoleBuffer, rowTable) == 7228, "console row table 
 extern "C" {
 typedef void (*REALLockObjectFn)(REALobject object);
 typedef void (*REALUnlockObjectFn)(REALobject object);
-typedef bool (*REALGetPropValueInt32Fn)(REALobject object, const char* name, int32_t* value);
-typedef bool (*REALGetPropValueUInt8Fn)(REALobject object, const char* name, uint8_t* value);
-typedef bool (*REALSetPropValueStringFn)(REALobject object, const char* name, REALstring value);
-typedef bool (*REALSetPropValueInt32Fn)(REALobject object, const char* name, int32_t value);
+typedef REALboolean (*REALGetPropValueInt32Fn)(REALobject object, const char* name, int32_t* value);
+typedef REALboolean (*REALGetPropValueUInt8Fn)(REALobject object, const char* name, uint8_t* value);
+typedef REALboolean (*REALSetPropValueStringFn)(REALobject object, const char* name, REALstring value);
+typedef REALboolean (*REALSetPropValueInt32Fn)(REALobject object, const char* name, int32_t value);
 typedef REALobject (*REALnewInstanceFn)(const char* className);
 typedef void* (*REALLoadObjectMethodFn)(REALobject object, const char* declaration);
 typedef REALclassRef (*REALGetClassRefFn)(const char* className);
 typedef REALpicture (*REALNewPictureFn)(int32_t width, int32_t height, int32_t depth);
 typedef REALobject (*REALGetPictureGraphicsFn)(REALpicture picture);
-typedef REALpicture (*REALGetPictureMaskFn)(REALpicture picture, bool create);
-typedef bool (*REALLockPictureDescriptionFn)(REALpicture picture, REALpictureDescription* description,
-                                             int32_t kind);
+typedef REALpicture (*REALGetPictureMaskFn)(REALpicture picture, REALboolean create);
+typedef REALboolean (*REALLockPictureDescriptionFn)(REALpicture picture, REALpictureDescription* description,
+                                                    int32_t kind);
 typedef void (*REALUnlockPictureDescriptionFn)(REALpicture picture);
 typedef void (*REALPictureClearCacheFn)(REALpicture picture);
 typedef void (*REALRegisterClassExtensionFn)(void* classDefinition);

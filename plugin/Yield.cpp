@@ -26,6 +26,11 @@ int64_t Elapsed(int32_t now, int32_t last) {
 
 }  // namespace
 
+// The interval and the wrapped difference are compared as 64-bit magnitudes,
+// not in 32 bits where -(-2^31) and |-2^31| stay negative and would pass
+// every test: an interval of -2^31 waits 2^31 ms, which only a difference of
+// exactly -2^31 reaches, and a difference of -2^31 (magnitude 2^31) passes
+// every interval.
 void YieldData::DoYield() {
     const bool inTicks = interval > 0;
     int32_t (*reading)() = inTicks ? TickReading : MillisecondReading;

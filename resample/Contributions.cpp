@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "plugin/CBuffer.h"
+#include "picture/CBuffer.h"
 
 namespace {
 

@@ -1,24 +1,21 @@
 // ScalingZPX: separable two-pass filtered resampling. The horizontal pass
 // turns every source row into `width` pixels of an intermediate buffer of
 // packed 8-bit channels; the vertical pass turns every column of that buffer
-// into `height` pixels of the result.
-//
-// Precision is part of the result: weights are floats; the horizontal pass
-// forms each product in double (channel * widened weight), the vertical pass
-// in float (float channel * weight) widened to double; both accumulate in
-// double in the stored tap order, divide by the list's weightSum, add 0.5 and
-// truncate, clamped to 0..255.
+// into `height` pixels of the result. The arithmetic of a pixel is in
+// ResamplerPixels.h; each pass runs one row function per row (two source rows
+// per call in the horizontal pass), chosen once per call: the plain row, or
+// the lane row of the active pixel path (ResamplerLanes.h).
 #include "resample/Resampler.h"
 
+#include "lanes/PixelPath.h"
+#include "picture/CBuffer.h"
 #include "picture/PictureEditor.h"
 #include "picture/PixelFormat.h"
-#include "plugin/CBuffer.h"
 #include "plugin/HostRefs.h"
-#include "plugin/PixelPath.h"
 #include "plugin/Yield.h"
 #include "resample/Contributions.h"
-#include "resample/ResampleVector.h"
-#include "resample/ResampleWide.h"
+#include "resample/ResamplerLanes.h"
+#include "resample/ResamplerPixels.h"
 
 namespace {
 
@@ -47,86 +44,52 @@ private:
     int32_t length_ = 0;
 };
 
-template <class Source>
-void ResampleRowsPlain(PictureReader& reader, const ContributionList* lists, uint32_t* buffer, int32_t width) {
-    for (int32_t k = 0; k < reader.height; ++k) {
-        const uint8_t* row = reader.currentRow;
-        uint32_t* out = buffer + static_cast<ptrdiff_t>(k) * width;
-        for (int32_t i = 0; i < width; ++i) {
-            const ContributionList& list = lists[i];
-            double red = 0.0, green = 0.0, blue = 0.0;
-            for (int32_t t = 0; t < list.count; ++t) {
-                const Contribution& tap = list.entries[t];
-                if (tap.weight == 0.0f) continue;
-                const uint32_t word = LoadPixel(row + static_cast<ptrdiff_t>(tap.pixel) * reader.bytesPerPixel);
-                const double weight = static_cast<double>(tap.weight);
-                red += static_cast<double>(RedOf<Source>(word)) * weight;
-                green += static_cast<double>(GreenOf<Source>(word)) * weight;
-                blue += static_cast<double>(BlueOf<Source>(word)) * weight;
-            }
-            out[i] = list.count == 0 ? 0
-                                     : PackIntermediate(NormalisedChannel(red, list.weightSum),
-                                                        NormalisedChannel(green, list.weightSum),
-                                                        NormalisedChannel(blue, list.weightSum));
-        }
-        reader.NextRow();
-    }
-}
-
-template <class Destination>
-void ResampleColumnsPlain(PictureWriter& writer, const ContributionList* lists, const uint32_t* buffer, int32_t width,
-                       YieldData& yieldRecord) {
-    for (int32_t r = 0; r < writer.height; ++r) {
-        const ContributionList& list = lists[r];
-        writer.cursorX = 0;
-        writer.cursorY = r;
-        uint8_t* out = writer.RowAddress(r);
-        for (int32_t i = 0; i < width && Destination::valid; ++i) {
-            double red = 0.0, green = 0.0, blue = 0.0;
-            for (int32_t t = 0; t < list.count; ++t) {
-                const Contribution& tap = list.entries[t];
-                if (tap.weight == 0.0f) continue;
-                const uint32_t word = buffer[static_cast<ptrdiff_t>(tap.pixel) * width + i];
-                red += static_cast<double>(static_cast<float>((word >> 16) & 0xFFu) * tap.weight);
-                green += static_cast<double>(static_cast<float>((word >> 8) & 0xFFu) * tap.weight);
-                blue += static_cast<double>(static_cast<float>(word & 0xFFu) * tap.weight);
-            }
-            const uint32_t pixel =
-                list.count == 0 ? Encode<Destination>(0, 0, 0)
-                                : Encode<Destination>(NormalisedChannel(red, list.weightSum),
-                                                      NormalisedChannel(green, list.weightSum),
-                                                      NormalisedChannel(blue, list.weightSum));
-            StorePixel(out + static_cast<ptrdiff_t>(i) * writer.bytesPerPixel, pixel);
-        }
-        yieldRecord.YieldPoint();
-    }
-}
-
 }  // namespace
 
 void ResampleRows(PictureReader& reader, const ContributionList* lists, uint32_t* buffer, int32_t width) {
     const PixelPath path = ActivePixelPath();
-    if (ResampleRowsWide(path, reader, lists, buffer, width)) return;
-    WithLayout(reader.pixelFormat, [&](auto layout) {
-        using Layout = decltype(layout);
-        if (path == PixelPath::Plain || !ResampleRowsVector<Layout>(reader, lists, buffer, width)) {
-            ResampleRowsPlain<Layout>(reader, lists, buffer, width);
-        }
-    });
+    ResampleLaneTables tables;
+    ResampleRowHFunction row = nullptr;
+    if (path != PixelPath::Plain && reader.bytesPerPixel == 4 && tables.Build(lists, width, reader.width)) {
+        row = ResampleRowHLanes(path, reader.pixelFormat);
+    }
+    if (row == nullptr) {
+        row = WithLayout(reader.pixelFormat,
+                         [](auto layout) -> ResampleRowHFunction { return ResampleRowH_Plain<decltype(layout)>; });
+    }
+    // Two rows a call; a last odd row is given twice, and both write the same words.
+    for (int32_t k = 0; k < reader.height; k += 2) {
+        const int32_t second = k + 1 < reader.height ? k + 1 : k;
+        const int32_t next = k + 2 < reader.height ? k + 2 : -1;
+        const int32_t nextSecond = k + 3 < reader.height ? k + 3 : next;
+        ResampleRowHArgs args{
+            {reader.RowAddress(k), reader.RowAddress(second)},
+            {next < 0 ? nullptr : reader.RowAddress(next), next < 0 ? nullptr : reader.RowAddress(nextSecond)},
+            {buffer + static_cast<ptrdiff_t>(k) * width, buffer + static_cast<ptrdiff_t>(second) * width},
+            second - k + 1,
+            width,
+            reader.bytesPerPixel,
+            lists,
+            &tables};
+        row(args);
+    }
 }
 
 void ResampleColumns(PictureWriter& writer, const ContributionList* lists, const uint32_t* buffer, int32_t width,
                      YieldData& yieldRecord) {
-    const PixelPath path = ActivePixelPath();
-    if (ResampleColumnsWide(path, writer, lists, buffer, width, yieldRecord)) return;
-    WithLayout(writer.pixelFormat, [&](auto layout) {
-        using Layout = decltype(layout);
-        if (path == PixelPath::Plain) {
-            ResampleColumnsPlain<Layout>(writer, lists, buffer, width, yieldRecord);
-        } else {
-            ResampleColumnsVector<Layout>(writer, lists, buffer, width, yieldRecord);
-        }
-    });
+    ResampleRowVFunction row =
+        writer.bytesPerPixel == 4 ? ResampleRowVLanes(ActivePixelPath(), writer.pixelFormat) : nullptr;
+    if (row == nullptr) {
+        row = WithLayout(writer.pixelFormat,
+                         [](auto layout) -> ResampleRowVFunction { return ResampleRowV_Plain<decltype(layout)>; });
+    }
+    for (int32_t r = 0; r < writer.height; ++r) {
+        writer.cursorX = 0;
+        writer.cursorY = r;
+        row(ResampleRowVArgs{&lists[r], r + 1 < writer.height ? &lists[r + 1] : nullptr, buffer, width,
+                             writer.RowAddress(r)});
+        yieldRecord.YieldPoint();
+    }
 }
 
 REALpicture PictureScalingZPX(REALpicture picture, int32_t mode, int32_t width, int32_t height, int32_t yieldArg) {

@@ -12,7 +12,7 @@ struct YieldData;
 // with the kernel of mode (1..7), or nil.
 REALpicture PictureScalingZPX(REALpicture picture, int32_t mode, int32_t width, int32_t height, int32_t yield);
 
-// Horizontal pass: every source row (from the reader's current row on) into
+// Horizontal pass: every source row into
 // `width` packed pixels of buffer, row k at word k * width.
 void ResampleRows(PictureReader& reader, const ContributionList* lists, uint32_t* buffer, int32_t width);
 

@@ -81,9 +81,10 @@ REALpicture ScaleImageAndMaskInternal(REALpicture picture, int32_t width, int32_
     return result.release();
 }
 
-REALpicture ScalePictureImageAndMask(REALpicture picture, int32_t width, int32_t height, bool AntiAlias,
+REALpicture ScalePictureImageAndMask(REALpicture picture, int32_t width, int32_t height, REALboolean AntiAlias,
                                      int32_t YieldTicks) {
     if (picture == nullptr) return nullptr;
+    const bool antiAlias = AntiAlias != 0;
     yield.Start(YieldTicks);
     const PictureSize current = CurrentSize(picture);
     if (current.width == width && current.height == height) {
@@ -91,9 +92,9 @@ REALpicture ScalePictureImageAndMask(REALpicture picture, int32_t width, int32_t
         return picture;
     }
     if (!HasAlphaChannel(picture)) {
-        return ScaleImageAndMaskInternal(picture, width, height, AntiAlias, current.width, current.height);
+        return ScaleImageAndMaskInternal(picture, width, height, antiAlias, current.width, current.height);
     }
     HostPictureRef copy = PlainCopyWithMask(picture, current);
     if (!copy) return nullptr;
-    return ScaleImageAndMaskInternal(copy.get(), width, height, AntiAlias, current.width, current.height);
+    return ScaleImageAndMaskInternal(copy.get(), width, height, antiAlias, current.width, current.height);
 }

@@ -5,13 +5,15 @@
 #include "plugin/REALplugin.h"
 
 // ScaleZPX(width, height, AntiAlias, YieldTicks) as picture: the receiver
-// itself for its current size, otherwise a new picture or nil.
-REALpicture ScalePicture(REALpicture picture, int32_t width, int32_t height, bool AntiAlias, int32_t YieldTicks);
+// itself for its current size, otherwise a new picture or nil. AntiAlias is
+// the host's boolean byte: any non-zero value asks for smoothing.
+REALpicture ScalePicture(REALpicture picture, int32_t width, int32_t height, REALboolean AntiAlias,
+                         int32_t YieldTicks);
 
 // ScaleImageAndMaskZPX(width, height, AntiAlias, YieldTicks) as picture: as
 // ScaleZPX, and the picture's mask (or its alpha channel, as a mask) scaled
 // the same way into the result's mask.
-REALpicture ScalePictureImageAndMask(REALpicture picture, int32_t width, int32_t height, bool AntiAlias,
+REALpicture ScalePictureImageAndMask(REALpicture picture, int32_t width, int32_t height, REALboolean AntiAlias,
                                      int32_t YieldTicks);
 
 // The scaling of ScaleImageAndMaskZPX for a picture without an alpha channel,

@@ -10,12 +10,12 @@ REALLockPictureDescriptionFn gHostLock = nullptr;
 int gRequests = 0;
 int gRefuseAt = 0;
 
-bool CountingLock(REALpicture picture, REALpictureDescription* description, int32_t kind) {
+REALboolean CountingLock(REALpicture picture, REALpictureDescription* description, int32_t kind) {
     if (gHostLock == nullptr) return false;
     zpxhost::Host* host = zpxhost::Host::Current();
     if (++gRequests != gRefuseAt || host == nullptr) return gHostLock(picture, description, kind);
     host->RefuseLock(picture, kind, true);
-    const bool locked = gHostLock(picture, description, kind);
+    const REALboolean locked = gHostLock(picture, description, kind);
     host->RefuseLock(picture, kind, false);
     return locked;
 }

@@ -92,6 +92,26 @@ std::vector<uint32_t> RawWords(const zpxhost::Host& host, REALpicture picture) {
     return words;
 }
 
+std::vector<zpxhost::Spoiled> SpoilsOf(zpxhost::AppKind app) {
+    using zpxhost::Spoiled;
+    if (app == zpxhost::AppKind::Desktop) return {Spoiled::Kind, Spoiled::Data, Spoiled::BitsPerPixel};
+    return {Spoiled::Kind, Spoiled::Data, Spoiled::FirstWord, Spoiled::HostWord, Spoiled::RowTable};
+}
+
+std::vector<std::string> JournalOf(const zpxhost::Host& host, const std::map<const void*, std::string>& names) {
+    static const std::map<std::string, std::string> verbs = {{"REALLockPictureDescription", "lock "},
+                                                             {"unlockPictureDescription", "unlock "},
+                                                             {"REALPictureClearCache", "clear "},
+                                                             {"REALLockObject", "take "},
+                                                             {"REALUnlockObject", "drop "}};
+    std::vector<std::string> entries;
+    for (const zpxhost::JournalEntry& e : host.Journal()) {
+        auto name = names.find(e.handle);
+        entries.push_back(verbs.at(e.entry) + (name != names.end() ? name->second : "?"));
+    }
+    return entries;
+}
+
 RGBA TestPattern(int x, int y) {
     return RGBA{static_cast<uint8_t>((x * 37 + y * 11) & 0xFF), static_cast<uint8_t>((x * y + 3 * y) & 0xFF),
                 static_cast<uint8_t>(((x / 3) % 2) * 200 + (y % 7) * 5), 255};

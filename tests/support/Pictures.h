@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,13 @@ std::vector<std::vector<int>> RedRows(const zpxhost::Host& host, REALpicture pic
 // Every pixel as stored, row by row, compared in tests across layouts.
 std::vector<RGBA> StoredPixels(const zpxhost::Host& host, REALpicture picture);
 std::vector<uint32_t> RawWords(const zpxhost::Host& host, REALpicture picture);
+
+// Every way a description that a host of this kind hands out can be spoiled.
+std::vector<zpxhost::Spoiled> SpoilsOf(zpxhost::AppKind app);
+
+// The host's journal as "lock S", "unlock S", "clear S", "take S" and "drop S"
+// (references), each picture named as given.
+std::vector<std::string> JournalOf(const zpxhost::Host& host, const std::map<const void*, std::string>& names);
 
 // A deterministic colourful pattern with edges and gradients.
 RGBA TestPattern(int x, int y);

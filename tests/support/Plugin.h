@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host/Host.h"
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 #include "plugin/PluginMain.h"
 #include "tests/support/AllocationFaults.h"
 #include "tests/support/Pictures.h"

@@ -87,8 +87,8 @@ TEST_F(Blur, MatchesDirectWindows) {
 
 TEST_F(Blur, FailuresGiveNilAndLeaveNothingBehind) {
     REALpicture source = zpxtest::MakePicture(host, 7, 5, false, zpxtest::TestPattern);
-    // Table, three column sums and row copy (which holds the vector twin's
-    // rows on the other paths): the same five on every path.
+    // Table, three column sums and row copy (which holds the lane rows'
+    // working rows on the other paths): the same five on every path.
     for (PixelPath path : {PixelPath::Plain, PixelPath::Baseline}) {
         ForcePixelPath(path);
         zpxtest::ResetAllocationFaults();
@@ -116,14 +116,15 @@ TEST_F(Blur, FailuresGiveNilAndLeaveNothingBehind) {
     for (REALpicture picture : {source, tooWide, unlockable}) host.Release(picture);
 }
 
-// The one-multiply quotient of the vector passes, for every sum a 16-bit lane
-// can hold and every window they take.
-TEST(BlurLanes, QuotientsEqualIntegerDivisionForEveryLaneValue) {
-    for (int32_t span = 3; span <= 2 * kLargestLaneRadius + 1; span += 2) {
-        const WindowDivisor divisor = DivisorFor(span);
+// The one-multiply quotient of the lane rows (the blur's windows, the box
+// scaler's means), for every sum a 16-bit lane can hold and every divisor
+// they take.
+TEST(Divisor16, QuotientsEqualIntegerDivisionForEveryLaneValue) {
+    for (int32_t d = 2; d <= 257; ++d) {
+        const Divisor16 divisor = Divisor16For(d);
         int wrong = 0;
-        for (uint32_t n = 0; n <= 0xFFFF; ++n) wrong += Divide(n, divisor) != n / static_cast<uint32_t>(span);
-        EXPECT_EQ(wrong, 0) << "window of " << span;
+        for (uint32_t n = 0; n <= 0xFFFF; ++n) wrong += Divide16(n, divisor) != n / static_cast<uint32_t>(d);
+        EXPECT_EQ(wrong, 0) << "divisor " << d;
     }
 }
 
@@ -144,7 +145,7 @@ TEST(BlurLanes, WideQuotientsEqualIntegerDivisionAroundEveryMultiple) {
     }
 }
 
-// Every vector twin gives the plain passes' words, in every layout: random
+// Every lane row gives the plain rows' words, in every layout: random
 // words (their fourth byte too, which the lanes average and then overwrite),
 // widths around the vector widths, radii on both sides of the largest the
 // 16-bit lanes take and far beyond the picture, and white pictures whose

@@ -125,6 +125,51 @@ TEST_F(Draw, AViewThatCannotBeOpenedLeavesTheDestinationUntouched) {
     console.Release(destination);
 }
 
+// The views open mask, destination, source and close the other way round;
+// the host hears that the destination and the mask changed, never the
+// source; the mask reference goes last. A source that cannot be opened
+// closes what was opened the same way.
+TEST_F(Draw, OpensAndReleasesItsViewsInOrder) {
+    REALpicture source = zpxtest::MakePicture(host, 3, 2, true, zpxtest::TestPattern);
+    REALpicture masked = zpxtest::MakePicture(host, 3, 2, false, zpxtest::TestPattern);
+    zpxtest::AttachMask(host, masked, [](int x, int) { return 80 * x; });
+    REALpicture destination = MakeGrey(host, {{1, 2}, {3, 4}});
+    const std::vector<std::string> openMask = {"lock M", "take M"};
+    const std::vector<std::string> openDestination = {"lock D", "take D"};
+    const std::vector<std::string> openSource = {"lock S", "take S"};
+    const std::vector<std::string> closeSource = {"unlock S", "drop S"};
+    const std::vector<std::string> closeDestination = {"unlock D", "clear D", "drop D"};
+    const std::vector<std::string> closeMask = {"unlock M", "clear M", "drop M", "drop M"};
+    auto join = [](std::initializer_list<std::vector<std::string>> parts) {
+        std::vector<std::string> all;
+        for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    struct Case {
+        const char* name;
+        REALpicture pic;
+        bool refuseSource;
+        std::vector<std::string> entries;
+    } const cases[] = {
+        {"unmasked", source, false, join({openDestination, openSource, closeSource, closeDestination})},
+        {"masked", masked, false,
+         join({openMask, openDestination, openSource, closeSource, closeDestination, closeMask})},
+        // An alpha source that does not lock gets no private copy.
+        {"source refused", source, true, join({openDestination, {"lock S"}, closeDestination})},
+    };
+    for (const Case& c : cases) {
+        host.RefuseLock(c.pic, REALdescriptionBitmapContext, c.refuseSource);
+        const REALpicture mask = host.MaskOf(c.pic);
+        host.KeepJournal();
+        EXPECT_EQ(DrawPictureF(destination, c.pic, 0.5, 0.5, 1.0, 0), !c.refuseSource) << c.name;
+        EXPECT_EQ(zpxtest::JournalOf(host, {{destination, "D"}, {mask, "M"}, {c.pic, "S"}}), c.entries) << c.name;
+        host.KeepJournal(false);
+        host.RefuseLock(c.pic, REALdescriptionBitmapContext, false);
+    }
+    EXPECT_EQ(host.AuditProblems({source, masked, destination}), "");
+    for (REALpicture picture : {source, masked, destination}) host.Release(picture);
+}
+
 TEST_F(Draw, DrawingAPictureIntoItselfGivesWhatDrawingACopyGives) {
     auto make = [&] { return zpxtest::MakePicture(host, 7, 5, false, zpxtest::TestPattern); };
     REALpicture self = make(), copy = make(), destination = make();
@@ -143,11 +188,11 @@ TEST_F(Draw, DrawingAPictureIntoItselfGivesWhatDrawingACopyGives) {
     for (REALpicture picture : {self, copy, destination}) host.Release(picture);
 }
 
-// Every vector twin leaves the plain loop's words, in every layout: sources
+// Every lane run leaves the plain loop's words, in every layout: sources
 // around the vector widths placed inside, across every edge and far outside,
 // strengths that leave weight to the destination or take it away, just
 // below and above the remaining weight the destination starts to show at
-// (1/255), zero, negative and the largest the guard lets through, and a
+// (1/255), zero, negative and the strongest either way whose products fit, and a
 // picture drawn into itself.
 class DrawPaths : public zpxtest::PluginLayoutTest {};
 
@@ -160,7 +205,8 @@ TEST_P(DrawPaths, EveryPathGivesThePlainWords) {
         {1, 1, 5, 4, 0.37, 0.61, 1.0},         {2, 3, 9, 6, 1.5, 0.25, 0.5},          {9, 4, 12, 7, 0.37, 0.61, 1.0},
         {17, 5, 17, 5, 0.37, 0.61, 1.0},       {17, 5, 17, 5, -0.5, -0.25, 0.8},      {33, 6, 40, 9, 3.1, 1.9, 0.996},
         {33, 6, 40, 9, 3.1, 1.9, 0.999},       {40, 7, 33, 8, -5.7, 2.2, 2.5},        {40, 7, 33, 8, 2.0, 1.0, 1.0},
-        {26, 8, 30, 9, 0.75, 0.5, -0.75},      {26, 8, 30, 9, 0.75, 0.5, 0.0},        {26, 8, 30, 9, 0.2, 0.9, 2.0e6},
+        {26, 8, 30, 9, 0.75, 0.5, -0.75},      {26, 8, 30, 9, 0.75, 0.5, 0.0},        {26, 8, 30, 9, 0.2, 0.9, 8421504.0},
+        {26, 8, 30, 9, 0.2, 0.9, -8421503.0},  {26, 8, 30, 9, 1.0, 2.0, -8421503.0},
         {16, 4, 20, 6, 25.5, 1.5, 1.0},        {16, 4, 20, 6, -16.5, 0.5, 1.0},       {16, 4, 20, 6, 2.5, -5.5, 1.0},
         {16, 4, 20, 6, 2.0e9 + 0.5, 0.5, 1.0}, {16, 4, 20, 6, -2.0e9 - 0.5, 0.5, 1.0}};
     uint32_t seed = 11;

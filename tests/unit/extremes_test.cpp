@@ -173,8 +173,12 @@ TEST_P(Extremes, DrawingAtUnplaceablePositionsAndStrengths) {
         EXPECT_FALSE(DrawPictureF(destination, source, bad, 0.0, 1.0, 0)) << bad;
         EXPECT_FALSE(DrawPictureF(destination, source, 0.0, bad, 1.0, 0)) << bad;
     }
-    for (double bad : {kNaN, kInf, -kInf, 1e300, -1e300, 3e6, -3e6}) {
+    // Beyond the strengths whose channel products fit 32 bits: 255 * 8421505
+    // does not, and with a negative strength neither does the destination's
+    // 255 * (1 + 8421504).
+    for (double bad : {kNaN, kInf, -kInf, 1e300, -1e300, 8421505.0, -8421504.0}) {
         EXPECT_FALSE(DrawPictureF(destination, source, 0.5, 0.5, bad, 0)) << bad;
+        EXPECT_FALSE(DrawPictureF(destination, source, 0.0, 0.0, bad, 0)) << bad;
     }
     EXPECT_EQ(zpxtest::StoredPixels(host, destination), before);
     EXPECT_EQ(host.LockCount(destination), 0);
@@ -183,11 +187,13 @@ TEST_P(Extremes, DrawingAtUnplaceablePositionsAndStrengths) {
         EXPECT_TRUE(DrawPictureF(destination, source, far, far, 1.0, 0)) << far;
         EXPECT_EQ(zpxtest::StoredPixels(host, destination), before) << far;
     }
-    // Strong but bounded strengths clamp every channel.
-    EXPECT_TRUE(DrawPictureF(destination, source, 0.0, 0.0, 1e6, 0));
-    EXPECT_EQ(host.GetPixel(destination, 2, 0), (RGBA{255, 0, 0, 255}));  // red 74 over 3
-    EXPECT_TRUE(DrawPictureF(destination, source, 0.0, 0.0, -1e6, 0));
-    EXPECT_EQ(host.GetPixel(destination, 0, 0), (RGBA{0, 0, 0, 255}));
+    // Every strength whose products fit is drawn, each channel clamped.
+    for (double x : {0.0, 0.5}) {
+        EXPECT_TRUE(DrawPictureF(destination, source, x, 0.0, 8421504.0, 0)) << x;
+        EXPECT_EQ(host.GetPixel(destination, 2, 0), (RGBA{255, 0, 0, 255})) << x;  // red 74 over 3
+        EXPECT_TRUE(DrawPictureF(destination, source, x, 0.0, -8421503.0, 0)) << x;
+        EXPECT_EQ(host.GetPixel(destination, 0, 0), (RGBA{0, 0, 0, 255})) << x;
+    }
     EXPECT_TRUE(host.Raised().empty());
     EXPECT_EQ(host.AuditProblems({source, destination}), "");
     host.Release(source);

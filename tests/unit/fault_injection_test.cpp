@@ -9,7 +9,8 @@
 //   creation      the k-th picture creation fails, instances of Picture,
 //                 Graphics objects or one host method are unavailable;
 //   lock          one picture's lock in either kind, the n-th lock request,
-//                 or every request is refused;
+//                 or every request is refused, or one picture's lock is
+//                 granted with a description the views cannot use;
 //   exception     host code throws: the yield hook at every yield point, and
 //                 every call of DrawPicture, the Picture constructor,
 //                 CopyMask and the mask setter.
@@ -36,7 +37,7 @@
 #include "effects/Blur.h"
 #include "effects/DrawPictureF.h"
 #include "host/Host.h"
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 #include "plugin/PluginMain.h"
 #include "resample/Resampler.h"
 #include "scale/Scalers.h"
@@ -52,6 +53,7 @@ using zpxhost::Host;
 using zpxhost::HostConfig;
 using zpxhost::HostMethod;
 using zpxhost::RGBA;
+using zpxhost::Spoiled;
 
 // ---- the methods and the variants they run in ----
 
@@ -409,6 +411,16 @@ void AddLockCases(const Variant& variant, const Profile& clean, std::vector<Faul
                 {FaultKind::Lock, "input " + std::to_string(role) + " refuses kind " + std::to_string(kind),
                  [role, kind](Session& s) { s.host.RefuseLock(InputPictures(s.host, s.inputs)[size_t(role)], kind); },
                  kind == served});
+        }
+    }
+    // A lock granted with a description or console block the views cannot use.
+    for (int role : clean.lockedRoles) {
+        for (Spoiled spoiled : zpxtest::SpoilsOf(variant.host.app)) {
+            cases.push_back({FaultKind::Lock,
+                             "input " + std::to_string(role) + " spoiled " + std::to_string(static_cast<int>(spoiled)),
+                             [role, spoiled](Session& s) {
+                                 s.host.Spoil(InputPictures(s.host, s.inputs)[size_t(role)], spoiled);
+                             }});
         }
     }
     for (int n = 1; n <= clean.lockRequests; ++n) {

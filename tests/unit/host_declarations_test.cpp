@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 #include <stdexcept>
 
 #include "host/Host.h"
@@ -48,6 +49,7 @@ struct Recorded {
     int32_t yield = -1;
 };
 Recorded gRecorded;
+REALboolean gFlag = 0;
 REALResolver gTestResolver = nullptr;
 
 bool Record(REALpicture self, REALpicture pic, double x, double y, double alpha, int32_t yield) {
@@ -56,20 +58,22 @@ bool Record(REALpicture self, REALpicture pic, double x, double y, double alpha,
 }
 
 // Makes a width x height picture; a true flag hands control to the host first.
-REALpicture Make(REALpicture, int32_t width, int32_t height, bool yieldFirst, int32_t) {
-    if (yieldFirst) reinterpret_cast<REALYieldToRBFn>(gTestResolver("REALYieldToRB"))();
+REALpicture Make(REALpicture, int32_t width, int32_t height, REALboolean yieldFirst, int32_t) {
+    gFlag = yieldFirst;
+    if (yieldFirst != 0) reinterpret_cast<REALYieldToRBFn>(gTestResolver("REALYieldToRB"))();
     return reinterpret_cast<REALNewPictureFn>(gTestResolver("newPicture"))(width, height, 32);
 }
 
-void RegisterTestMethods(REALResolver resolver, bool asModule) {
-    gTestResolver = resolver;
-    static REALmethodDefinition classRows[] = {
+REALmethodDefinition classRows[] = {
         {reinterpret_cast<void*>(&Record), nullptr,
          "Record(pic as picture, x as double, y as double, alpha as double = 1.0, yield as integer = 0) as boolean", 0,
          0, 0},
         {reinterpret_cast<void*>(&Make), nullptr,
          "Make(width as integer, height as integer, yieldFirst as boolean=false, unused as integer=0) as picture", 0, 0,
          0}};
+
+void RegisterTestMethods(REALResolver resolver, bool asModule) {
+    gTestResolver = resolver;
     static REALmethodDefinition moduleRows[] = {
         {reinterpret_cast<void*>(&Record), nullptr,
          "Record(extends ref as Picture, pic as picture, x as double, y as double, alpha as double = 1.0, yield as "
@@ -136,6 +140,56 @@ TEST(HostCall, ReturnsPicturesAndLetsHostExceptionsThrough) {
     EXPECT_EQ(host.AuditProblems({}), "");
 }
 
+// A true argument reaches the method as the configured byte, or as a byte
+// drawn for each call that is never 0 or 1.
+TEST(HostCall, PassesTrueAsTheConfiguredByteOrOneDrawnPerCall) {
+    std::set<int> drawn;
+    for (uint8_t trueByte : {0x80, 0x00}) {
+        zpxhost::HostConfig config;
+        config.trueByte = trueByte;
+        Host host(config);
+        host.LoadEntry(&ClassPluginMain);
+        for (int call = 0; call < 8; ++call) {
+            host.Release(std::get<REALpicture>(host.Call("Make", nullptr, {int32_t(1), int32_t(1), true})));
+            if (trueByte != 0) {
+                EXPECT_EQ(gFlag, trueByte);
+            } else {
+                drawn.insert(gFlag);
+            }
+        }
+        host.Release(std::get<REALpicture>(host.Call("Make", nullptr, {int32_t(1), int32_t(1), false})));
+        EXPECT_EQ(gFlag, 0);
+    }
+    EXPECT_GT(drawn.size(), 1u);
+    EXPECT_EQ(drawn.count(0) + drawn.count(1), 0u);
+}
+
+// The host reads the records a library registered when it looks, not once at
+// registration: rows the library changes afterwards are what it calls. Only
+// the older class layout, which the library frees once registered, is copied.
+TEST(HostRegistration, ReadsTheLibrarysRecordsWhenItLooks) {
+    Host host;
+    host.LoadEntry(&ClassPluginMain);
+    const char* declaration = classRows[1].declaration;
+    classRows[1].declaration =
+        "Build(width as integer, height as integer, yieldFirst as boolean=false, unused as integer=0) as picture";
+    EXPECT_THROW(host.Call("Make", nullptr, {int32_t(1), int32_t(1)}), std::invalid_argument);
+    host.Release(std::get<REALpicture>(host.Call("Build", nullptr, {int32_t(1), int32_t(1)})));
+    classRows[1].declaration = declaration;
+
+    REALmethodDefinitionV9 olderRows[] = {{reinterpret_cast<void*>(&Make), nullptr, "Older", 0}};
+    REALclassDefinitionV9 older{};
+    older.version = 9;
+    older.name = "Picture";
+    older.methods = olderRows;
+    older.methodCount = 1;
+    Entry<REALRegisterClassExtensionFn>("PluginRegisterClassExtension")(&older);
+    older = REALclassDefinitionV9{};
+    olderRows[0] = {};
+    EXPECT_EQ(host.Registered().name, "Picture");
+    EXPECT_EQ(host.Registered().rows.at(0).declaration, "Older");
+}
+
 // The built library, when there is one: a host closes it when it dies, so the
 // next host loads it afresh.
 TEST(HostLoad, EachHostLoadsTheModuleAfreshAndReportsWhatItCannotLoad) {
@@ -150,7 +204,7 @@ TEST(HostLoad, EachHostLoadsTheModuleAfreshAndReportsWhatItCannotLoad) {
     for (int round = 0; round < 2; ++round) {
         {
             Host host;
-            ASSERT_TRUE(host.LoadModule()) << host.LoadError();
+            ASSERT_TRUE(host.LoadModule(ZPX_MODULE_PATH)) << host.LoadError();
             EXPECT_EQ(host.Registrations().size(), 1u);
         }
         void* stillLoaded = dlopen(path, RTLD_NOW | RTLD_NOLOAD);

@@ -180,6 +180,42 @@ TEST(HostPictures, LocksAreCountedAndRefusedOnesHeldByOlderHosts) {
     older.Release(picture);
 }
 
+// Where row 0 of a locked description starts.
+const void* FirstRow(const REALpictureDescription& description) {
+    if (description.kind == REALdescriptionBitmapContext) return static_cast<CGBitmapContext*>(description.data)->data;
+    return static_cast<REALconsoleBuffer*>(description.data)->rowTable[0];
+}
+
+// Pixels move to new storage when the last lock ends, contents and guards
+// with them, so a pointer kept past its lock points at storage given up.
+TEST(HostPictures, PixelsMoveWhenTheLastLockEnds) {
+    for (AppKind app : {AppKind::Desktop, AppKind::Console}) {
+        for (bool moves : {true, false}) {
+            HostConfig config = App(app);
+            config.movePixelsOnUnlock = moves;
+            Host host(config);
+            const int32_t kind = app == AppKind::Desktop ? REALdescriptionBitmapContext : REALdescriptionConsoleBuffer;
+            REALpicture picture = host.NewPicture(3, 2, false);
+            host.SetPixel(picture, 2, 1, {10, 20, 30, 255});
+            REALpictureDescription outer{}, inner{}, again{};
+            ASSERT_TRUE(Lock(picture, &outer, kind));
+            const void* data = outer.data;
+            const void* row = FirstRow(outer);
+            ASSERT_TRUE(Lock(picture, &inner, kind));
+            Unlock(picture);
+            EXPECT_EQ(FirstRow(outer), row) << "moved under a lock still held";
+            Unlock(picture);
+            ASSERT_TRUE(Lock(picture, &again, kind));
+            EXPECT_EQ(again.data != data, moves);
+            EXPECT_EQ(FirstRow(again) != row, moves);
+            Unlock(picture);
+            EXPECT_EQ(host.GetPixel(picture, 2, 1), (RGBA{10, 20, 30, 255}));
+            EXPECT_TRUE(host.PaddingIntact(picture));
+            host.Release(picture);
+        }
+    }
+}
+
 TEST(HostPictures, CreationFailsOnRequestAndInstancesCountToo) {
     Host host;
     auto newPicture = Entry<REALNewPictureFn>("newPicture");

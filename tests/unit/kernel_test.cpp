@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "plugin/CBuffer.h"
+#include "picture/CBuffer.h"
 #include "resample/Contributions.h"
 #include "resample/FilterKernel.h"
 

@@ -19,12 +19,15 @@ using zpxhost::Host;
 using zpxhost::HostConfig;
 using zpxhost::HostMethod;
 using zpxhost::RGBA;
+using zpxhost::Spoiled;
 
-HostConfig Console() {
+HostConfig App(AppKind app) {
     HostConfig config;
-    config.app = AppKind::Console;
+    config.app = app;
     return config;
 }
+
+HostConfig Console() { return App(AppKind::Console); }
 
 HostConfig Version(double version) {
     HostConfig config;
@@ -176,6 +179,59 @@ TEST(PictureEditor, RefusedViewsLeaveNothingBehind) {
     EXPECT_FALSE(IsDesktop || IsConsole);
 }
 
+// A description or console block a view cannot use leaves the view closed
+// and the lock undone; the same picture opens once it is whole again.
+TEST(PictureEditor, SpoiledDescriptionsAreRefusedAndUnlocked) {
+    for (AppKind app : {AppKind::Desktop, AppKind::Console}) {
+        for (Spoiled spoiled : zpxtest::SpoilsOf(app)) {
+            const std::string name = std::string(app == AppKind::Desktop ? "desktop" : "console") + " spoil " +
+                                     std::to_string(static_cast<int>(spoiled));
+            Loaded loaded(App(app));
+            Host& host = loaded.host;
+            REALpicture picture = host.NewPicture(3, 2, false);
+            host.Spoil(picture, spoiled);
+            PictureReader reader;
+            EXPECT_FALSE(reader.GetPictureEditor(picture, true, false)) << name;
+            EXPECT_EQ(host.LockCount(picture), 1) << name;
+            EXPECT_EQ(host.UnlockCount(picture), 1) << name;
+            EXPECT_EQ(host.PictureCreations(), 0) << name;
+            EXPECT_EQ(host.AuditProblems({picture}), "") << name;
+            host.Spoil(picture, Spoiled::Nothing);
+            EXPECT_TRUE(reader.GetPictureEditor(picture, true, false)) << name;
+            reader.ReleasePicture();
+            host.Release(picture);
+        }
+    }
+}
+
+// A host of no known application kind is asked again at the next opening.
+std::vector<std::string> gClassesAsked;
+REALclassRef CountingClassRef(const char* className) {
+    gClassesAsked.push_back(className);
+    return reinterpret_cast<REALGetClassRefFn>(Host::Resolve("pluginObjectType"))(className);
+}
+
+TEST(PictureEditor, AnUnknownApplicationKindIsAskedAgainAtTheNextOpening) {
+    Host host(App(AppKind::None));
+    REALPluginMain([](const char* name) -> void* {
+        if (std::string(name) == "pluginObjectType") return reinterpret_cast<void*>(&CountingClassRef);
+        return Host::Resolve(name);
+    });
+    REALpicture picture = host.NewPicture(2, 2, false);
+    gClassesAsked.clear();
+    for (int opening = 0; opening < 2; ++opening) {
+        PictureReader reader;
+        EXPECT_FALSE(reader.GetPictureEditor(picture, false, false));
+    }
+    const std::vector<std::string> once = {"Application", "WebApplication", "ConsoleApplication"};
+    std::vector<std::string> twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(gClassesAsked, twice);
+    EXPECT_FALSE(IsDesktop || IsConsole);
+    EXPECT_EQ(host.AuditProblems({picture}), "");
+    host.Release(picture);
+}
+
 TEST(PictureWriter, NewPicturesFollowTheSourceAndTheSizeRules) {
     Loaded loaded;
     REALpicture plain = loaded.host.NewPicture(2, 2, false);
@@ -245,11 +301,64 @@ TEST(OwnCopy, RefusesWhatItCannotCopy) {
     EXPECT_FALSE(OwnCopy(destination, source, 0, 0, 4, 4, 0, 0, 3, 4));
     EXPECT_EQ(loaded.host.LockCount(source), 0);
     EXPECT_FALSE(OwnCopy(other, source, 0, 0, 4, 4, 0, 0, 4, 4));
-    loaded.host.RefuseLock(destination, REALdescriptionConsoleBuffer);
-    EXPECT_FALSE(OwnCopy(destination, source, 0, 0, 4, 4, 0, 0, 4, 4));
-    EXPECT_EQ(loaded.host.ClearCacheCount(destination), 1);
     EXPECT_EQ(loaded.host.AuditProblems({source, other, destination}), "");
     for (REALpicture p : {source, other, destination}) loaded.host.Release(p);
+}
+
+// OwnCopy reads each console block's width, height, first word and row table
+// and nothing else of it; a copy it refuses leaves the destination as it was.
+// Once the source is locked it releases the destination's lock (when it has
+// one), then the source's, then tells the host the destination changed; an
+// older host has a refused lock undone too.
+TEST(OwnCopy, CopiesWhatItCanAndReleasesInItsOrder) {
+    using Arrange = std::function<void(Host&, REALpicture source, REALpicture destination)>;
+    auto spoil = [](bool source, Spoiled what) -> Arrange {
+        return [=](Host& host, REALpicture s, REALpicture d) { host.Spoil(source ? s : d, what); };
+    };
+    auto refuse = [](bool source) -> Arrange {
+        return [=](Host& host, REALpicture s, REALpicture d) {
+            host.RefuseLock(source ? s : d, REALdescriptionConsoleBuffer);
+        };
+    };
+    const std::vector<std::string> whole = {"lock S", "lock D", "unlock D", "unlock S", "clear D"};
+    struct Case {
+        const char* name;
+        double version;
+        Arrange arrange;
+        bool copies;
+        std::vector<std::string> journal;
+    } const cases[] = {
+        {"copied", 2019.0, nullptr, true, whole},
+        {"kind spoiled", 2019.0, spoil(true, Spoiled::Kind), true, whole},
+        {"host word spoiled", 2019.0, spoil(false, Spoiled::HostWord), true, whole},
+        {"source data spoiled", 2019.0, spoil(true, Spoiled::Data), false, whole},
+        {"destination data spoiled", 2019.0, spoil(false, Spoiled::Data), false, whole},
+        {"source first word spoiled", 2019.0, spoil(true, Spoiled::FirstWord), false, whole},
+        {"destination first word spoiled", 2019.0, spoil(false, Spoiled::FirstWord), false, whole},
+        {"source row table spoiled", 2019.0, spoil(true, Spoiled::RowTable), false, whole},
+        {"destination row table spoiled", 2019.0, spoil(false, Spoiled::RowTable), false, whole},
+        {"destination refused", 2019.0, refuse(false), false, {"lock S", "lock D", "unlock S", "clear D"}},
+        {"destination refused, older host", 2011.5, refuse(false), false, whole},
+        {"source refused", 2019.0, refuse(true), false, {"lock S"}},
+        {"source refused, older host", 2011.5, refuse(true), false, {"lock S", "unlock S"}},
+    };
+    for (const Case& c : cases) {
+        HostConfig config = Console();
+        config.version = c.version;
+        Loaded loaded(config);
+        Host& host = loaded.host;
+        REALpicture source = zpxtest::MakePicture(host, 3, 2, false, zpxtest::TestPattern);
+        REALpicture destination = host.NewPicture(3, 2, false);
+        const std::vector<RGBA> blank = zpxtest::StoredPixels(host, destination);
+        if (c.arrange) c.arrange(host, source, destination);
+        host.KeepJournal();
+        EXPECT_EQ(OwnCopy(destination, source, 0, 0, 3, 2, 0, 0, 3, 2), c.copies) << c.name;
+        EXPECT_EQ(zpxtest::JournalOf(host, {{source, "S"}, {destination, "D"}}), c.journal) << c.name;
+        EXPECT_EQ(zpxtest::StoredPixels(host, destination), c.copies ? zpxtest::StoredPixels(host, source) : blank)
+            << c.name;
+        EXPECT_EQ(host.AuditProblems({source, destination}), "") << c.name;
+        for (REALpicture p : {source, destination}) host.Release(p);
+    }
 }
 
 TEST(GraphicsDrawPicture, NilSourceDropsTheGraphicsAndConsoleHostsWithoutDrawingCopyRows) {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 
 namespace {
 

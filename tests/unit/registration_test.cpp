@@ -4,12 +4,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 
 #include "host/Host.h"
 #include "plugin/HostCallbacks.h"
 #include "plugin/PluginMain.h"
+#include "tests/support/AllocationFaults.h"
 
 namespace {
 
@@ -69,7 +71,7 @@ TEST_P(RegistrationByVersion, ChoosesRecordVersionFlagsAndForm) {
     FiveMethodClass picture;
     PluginMainWith(Host::Resolve, &picture.record);
 
-    const Registration& registered = host.Registered();
+    const Registration registered = host.Registered();
     EXPECT_EQ(host.PluginVersion(), static_cast<int>(expected.recordVersion));
     ASSERT_EQ(registered.form, expected.form);
     EXPECT_EQ(registered.recordVersion, expected.recordVersion);
@@ -94,17 +96,138 @@ TEST_P(RegistrationByVersion, ChoosesRecordVersionFlagsAndForm) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    HostGenerations, RegistrationByVersion,
-    ::testing::Values(Expectation{std::nullopt, 9, Registration::ClassExtension, 0, 4},
-                      Expectation{2010.028, 9, Registration::ClassExtension, 0, 4},
-                      Expectation{2010.029, 9, Registration::ClassExtension, 4, 4},
-                      Expectation{2012.0, 10, Registration::ClassExtension, 4, 6},
-                      Expectation{2013.0, 11, Registration::Module, 0x14, 6},
-                      Expectation{2013.03, 12, Registration::Module, 0x14, 6},
-                      Expectation{2013.04, 13, Registration::Module, 0x14, 6},
-                      Expectation{2999.9, 13, Registration::Module, 0x14, 6},
-                      Expectation{3000.0, 13, Registration::ClassExtension, 4, 6}));
+const Expectation kGenerations[] = {
+    {std::nullopt, 9, Registration::ClassExtension, 0, 4}, {2010.028, 9, Registration::ClassExtension, 0, 4},
+    {2010.029, 9, Registration::ClassExtension, 4, 4},     {2012.0, 10, Registration::ClassExtension, 4, 6},
+    {2013.0, 11, Registration::Module, 0x14, 6},           {2013.03, 12, Registration::Module, 0x14, 6},
+    {2013.04, 13, Registration::Module, 0x14, 6},          {2999.9, 13, Registration::Module, 0x14, 6},
+    {3000.0, 13, Registration::ClassExtension, 4, 6}};
+
+INSTANTIATE_TEST_SUITE_P(HostGenerations, RegistrationByVersion, ::testing::ValuesIn(kGenerations));
+
+std::vector<uint32_t> FlagsOf(const std::vector<Registration::Row>& rows) {
+    std::vector<uint32_t> flags;
+    for (const Registration::Row& row : rows) flags.push_back(row.flags);
+    return flags;
+}
+
+std::vector<uint32_t> FlagsOf(const std::vector<Registration::Prop>& properties) {
+    std::vector<uint32_t> flags;
+    for (const Registration::Prop& property : properties) flags.push_back(property.flags);
+    return flags;
+}
+
+// The library's own records, loaded by one host after another in every
+// order of generations: each load registers what a first load would.
+TEST(Registration, EveryLoadRegistersAfreshWhateverCameBefore) {
+    for (const Expectation& first : kGenerations) {
+        for (const Expectation& second : kGenerations) {
+            for (const Expectation* load : {&first, &second}) {
+                Host host(WithVersion(load->version));
+                host.LoadEntry(REALPluginMain);
+                const Registration registered = host.Registered();
+                const std::string name = ::testing::PrintToString(first.version) + " then " +
+                                         ::testing::PrintToString(second.version);
+                EXPECT_EQ(registered.form, load->form) << name;
+                EXPECT_EQ(registered.recordVersion, load->recordVersion) << name;
+                EXPECT_EQ(FlagsOf(registered.rows), std::vector<uint32_t>(5, load->flags)) << name;
+                EXPECT_EQ(registered.classFlags, load->form == Registration::ClassExtension ? load->flags : 0u) << name;
+            }
+        }
+    }
+}
+
+// Flag words of the rows below: bits 18 to 20 together, bit 20 with a
+// host-defined bit, 19 and 18 alone, and 18 with 20.
+constexpr uint32_t kBits18To20 = 0x001C0000, kBit20AndBit0 = 0x00100001, kBits18And20 = 0x00140000;
+
+// A record with every table: two methods (one with non-zero reserved words),
+// a shared method, a property and a shared property.
+struct EveryTableClass {
+    REALmethodDefinition methods[2] = {
+        {reinterpret_cast<void*>(FakeMethod), nullptr, "Go(x as integer)", kBits18To20, 7, 9},
+        {reinterpret_cast<void*>(FakeMethod), nullptr, "Stop", kBit20AndBit0, 0, 0}};
+    REALmethodDefinition sharedMethods[1] = {
+        {reinterpret_cast<void*>(FakeMethod), nullptr, "Make as integer", REALflagBit19, 0, 0}};
+    REALproperty properties[1] = {};
+    REALproperty sharedProperties[1] = {};
+    REALclassDefinition record{};
+
+    EveryTableClass() {
+        properties[0].name = "Level";
+        properties[0].mFlags = REALflagBit18;
+        sharedProperties[0].name = "Count";
+        sharedProperties[0].mFlags = kBits18And20;
+        record.name = "Picture";
+        record.methods = methods;
+        record.methodCount = 2;
+        record.sharedMethods = sharedMethods;
+        record.sharedMethodCount = 1;
+        record.properties = properties;
+        record.propertyCount = 1;
+        record.sharedProperties = sharedProperties;
+        record.sharedPropertyCount = 1;
+        record.mFlags = kBits18To20;
+    }
+};
+
+// Every table is converted (bits 18 and 19 copied to 2 and 3 from 2010.029
+// on; 18 to 20 cleared everywhere), reserved words travel with their rows,
+// the module form takes the methods alone; a missing "RegisterPluginVersion"
+// is skipped, and a missing registration entry, or a failed allocation or no
+// methods in the module form, leave the methods unregistered.
+TEST(Registration, EveryTableAndEveryWayTheModuleFormStops) {
+    struct Case {
+        const char* name;
+        double version;
+        std::function<void(Host&, EveryTableClass&)> arrange;
+        Registration::Form form;
+        uint32_t classFlags;
+        std::vector<uint32_t> rowFlags, sharedRowFlags, propertyFlags, sharedPropertyFlags;
+        std::vector<std::vector<REALword>> extra;
+        int pluginVersion;
+    } const cases[] = {
+        {"class", 2012.0, nullptr, Registration::ClassExtension, 0xC, {0xC, 0x1}, {0x8}, {0x4}, {0x4},
+         {{7, 9}, {0, 0}}, 10},
+        {"older class", 2010.028, nullptr, Registration::ClassExtension, 0, {0, 0x1}, {0}, {0}, {0}, {{}, {}}, 9},
+        {"module", 2013.0, nullptr, Registration::Module, 0, {0x1C, 0x11}, {}, {}, {}, {{7, 9}, {0, 0}}, 11},
+        {"no RegisterPluginVersion", 2013.04, [](Host& h, EveryTableClass&) { h.SetMissing("RegisterPluginVersion"); },
+         Registration::Module, 0, {0x1C, 0x11}, {}, {}, {}, {{7, 9}, {0, 0}}, -1},
+        {"module record not allocated", 2013.0, [](Host&, EveryTableClass&) { zpxtest::FailNthAllocation(1); },
+         Registration::None, 0, {}, {}, {}, {}, {}, 11},
+        {"module rows not allocated", 2013.0, [](Host&, EveryTableClass&) { zpxtest::FailNthAllocation(2); },
+         Registration::None, 0, {}, {}, {}, {}, {}, 11},
+        {"module without methods", 2013.0, [](Host&, EveryTableClass& c) { c.record.methodCount = 0; },
+         Registration::None, 0, {}, {}, {}, {}, {}, 11},
+        {"class without methods", 2012.0, [](Host&, EveryTableClass& c) { c.record.methodCount = 0; },
+         Registration::ClassExtension, 0xC, {}, {0x8}, {0x4}, {0x4}, {}, 10},
+        {"no class registration entry", 2012.0,
+         [](Host& h, EveryTableClass&) { h.SetMissing("PluginRegisterClassExtension"); }, Registration::None, 0, {},
+         {}, {}, {}, {}, 10},
+        {"no module registration entry", 2013.0,
+         [](Host& h, EveryTableClass&) { h.SetMissing("PluginRegisterModule"); }, Registration::None, 0, {}, {}, {},
+         {}, {}, 11},
+    };
+    for (const Case& c : cases) {
+        Host host(WithVersion(c.version));
+        EveryTableClass picture;
+        if (c.arrange) c.arrange(host, picture);
+        PluginMainWith(Host::Resolve, &picture.record);
+        zpxtest::ResetAllocationFaults();
+        const Registration registered = host.Registered();
+        EXPECT_EQ(host.PluginVersion(), c.pluginVersion) << c.name;
+        ASSERT_EQ(registered.form, c.form) << c.name;
+        if (c.form == Registration::None) continue;
+        EXPECT_EQ(FlagsOf(registered.rows), c.rowFlags) << c.name;
+        EXPECT_EQ(FlagsOf(registered.sharedRows), c.sharedRowFlags) << c.name;
+        EXPECT_EQ(FlagsOf(registered.properties), c.propertyFlags) << c.name;
+        EXPECT_EQ(FlagsOf(registered.sharedProperties), c.sharedPropertyFlags) << c.name;
+        std::vector<std::vector<REALword>> extra;
+        for (const Registration::Row& row : registered.rows) extra.push_back(row.extra);
+        EXPECT_EQ(extra, c.extra) << c.name;
+        EXPECT_EQ(registered.classFlags, c.classFlags) << c.name;
+    }
+}
 
 TEST(Registration, ModuleRowsCarryTheReceiverAsFirstParameter) {
     Host host(WithVersion(2013.0));
@@ -139,18 +262,6 @@ TEST(Registration, ModuleGetsASetterRowBeforeItsMethodRow) {
     EXPECT_EQ(registered.rows[0].declaration,
               "Level(extends ref as Picture, index as integer, assigns value as double)");
     EXPECT_EQ(registered.rows[1].declaration, "Level(extends ref as Picture, index as integer) as double");
-}
-
-TEST(Registration, MissingRegistrationEntriesRegisterNothing) {
-    for (double version : {2012.0, 2013.0}) {
-        Host host(WithVersion(version));
-        host.SetMissing("PluginRegisterClassExtension");
-        host.SetMissing("PluginRegisterModule");
-        FiveMethodClass picture;
-        PluginMainWith(Host::Resolve, &picture.record);
-        EXPECT_EQ(host.Registered().form, Registration::None);
-        EXPECT_TRUE(host.Registrations().empty());
-    }
 }
 
 TEST(HostEntries, AnAnsweredEntryIsAskedOnceAndAMissingOneAgain) {

@@ -9,9 +9,8 @@
 #include <string>
 #include <utility>
 
-#include "resample/ResampleVector.h"
-#include "resample/ResampleWide.h"
 #include "resample/Resampler.h"
+#include "resample/ResamplerLanes.h"
 #include "tests/support/Plugin.h"
 
 namespace {
@@ -71,28 +70,30 @@ TEST_F(Resample, TooWideForAPlainPictureRunsTheRowsThenGivesNil) {
 TEST_F(Resample, EveryAllocationFailingInTurnLeavesNothingBehind) {
     REALpicture source = zpxtest::MakePicture(host, 9, 6, false, zpxtest::TestPattern);
     // The buffer, the list array and the second list array (height > width)
-    // are needed; a list's entries are not, and the vector pass's decoded row
-    // only decides which twin runs.
+    // are needed; a list's entries are not, and the lane row's five tables
+    // only decide which row runs.
     struct Case {
         PixelPath path;
-        std::vector<int> essential;
-        int decodedRow;
+        std::vector<int> essential, laneTables;
     };
-    for (const Case& path : {Case{PixelPath::Plain, {1, 2, 7}, 0}, Case{PixelPath::Baseline, {1, 2, 8}, 7}}) {
+    for (const Case& path :
+         {Case{PixelPath::Plain, {1, 2, 7}, {}}, Case{PixelPath::Baseline, {1, 2, 12}, {7, 8, 9, 10, 11}}}) {
         ForcePixelPath(path.path);
         zpxtest::ResetAllocationFaults();
         REALpicture whole = PictureScalingZPX(source, 3, 4, 12, 0);
         const int allocations = zpxtest::AllocationsSeen();
-        ASSERT_EQ(allocations, 2 + 4 + 1 + 12 + (path.decodedRow ? 1 : 0));
+        ASSERT_EQ(allocations, 2 + 4 + 1 + 12 + static_cast<int>(path.laneTables.size()));
         for (int n = 1; n <= allocations; ++n) {
             zpxtest::FailNthAllocation(n);
             REALpicture result = PictureScalingZPX(source, 3, 4, 12, 0);
             zpxtest::ResetAllocationFaults();
-            const bool essential = std::count(path.essential.begin(), path.essential.end(), n) > 0;
-            EXPECT_EQ(result == nullptr, essential) << "allocation " << n;
+            const auto among = [n](const std::vector<int>& allocations) {
+                return std::count(allocations.begin(), allocations.end(), n) > 0;
+            };
+            EXPECT_EQ(result == nullptr, among(path.essential)) << "allocation " << n;
             if (result != nullptr) {
                 EXPECT_EQ(zpxtest::StoredPixels(host, result) == zpxtest::StoredPixels(host, whole),
-                          n == path.decodedRow)
+                          among(path.laneTables))
                     << "allocation " << n;
                 host.Release(result);
             }

@@ -1,5 +1,5 @@
 // ScaleZPX without AntiAlias: the box-averaging scaler, its integer means,
-// and its vector twins, which give the plain scaler's bytes on every pixel
+// and its lane rows, which give the plain scaler's bytes on every pixel
 // path, at the box sizes around their 257-pixel limit and without their tables.
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "scale/BoxVector.h"
+#include "scale/BoxLanes.h"
 #include "scale/Scalers.h"
 #include "tests/support/Plugin.h"
 
@@ -54,19 +54,14 @@ TEST_F(ScaleBox, SameSizeReturnsTheReceiverWithOneMoreReference) {
     host.Release(source);
 }
 
-TEST(BoxMeans, MultiplierGivesTheTruncatedDoubleMeanOfEverySum) {
-    for (int64_t area = 1; area <= box_vector::kLargestArea; ++area) {
-        const uint32_t multiplier = box_vector::MeanMultiplier(area);
-        ASSERT_NE(multiplier, 0u) << "area " << area;
+TEST(BoxMeans, TheLanesGiveTheTruncatedDoubleMeanOfEverySum) {
+    for (int64_t area = 1; area <= kLargestLaneBox; ++area) {
         int64_t wrong = 0;
         for (uint32_t sum = 0; sum <= 255 * area; ++sum) {
-            const uint32_t plain = static_cast<uint32_t>((0.5 + static_cast<double>(sum)) / static_cast<double>(area));
-            wrong += box_vector::MeanByMultiplier(sum, multiplier) != plain;
+            wrong += BoxMeanOnLanes(sum, area) != MeanChannel(sum, static_cast<double>(area));
         }
         EXPECT_EQ(wrong, 0) << "area " << area;
     }
-    EXPECT_EQ(box_vector::MeanMultiplier(0), 0u);
-    EXPECT_EQ(box_vector::MeanMultiplier(box_vector::kLargestArea + 1), 0u);
 }
 
 struct BoxCase {
@@ -79,12 +74,11 @@ std::vector<BoxCase> BoxCases() {
                                                     {3, 120}, {200, 5}, {5, 37},  {61, 1},  {1, 37}};
     std::vector<BoxCase> cases = {{61, 37, sizes}, {1, 1, sizes}, {33, 300, sizes}};
     // Reductions by a whole factor, where each box starts at the end of the
-    // one before and the vector scaler reads every running sum once; the
-    // widths leave every remainder of a vector group.
+    // one before; the widths leave every remainder of a vector.
     for (int factor : {1, 2, 3, 4, 5, 8, 15}) {
         for (int width : {1, 7, 8, 9, 17, 33}) cases.push_back({width * factor, 3 * factor, {{width, 3}}});
     }
-    // Boxes of 256 and 257 pixels take the vector scaler, larger ones the plain one.
+    // Boxes of 256 and 257 pixels take the lane row, larger ones the plain one.
     for (auto [width, height] : {std::pair{257, 2}, {258, 2}, {32, 16}, {34, 17}, {16, 16}, {17, 17}, {255, 255}}) {
         cases.push_back({width, height, {{1, 1}, {2, 1}, {1, 2}}});
     }
@@ -110,7 +104,7 @@ TEST_P(BoxPaths, EveryPathGivesThePlainBytes) {
     }
 }
 
-// A table the vector scaler cannot allocate hands the work to the plain one.
+// A table the lane row cannot allocate hands the work to the plain row.
 TEST_P(BoxPaths, AFailedTableStillGivesThePlainBytes) {
     REALpicture source = zpxtest::RandomWords(host, 45, 29, false, 3);
     ForcePixelPath(PixelPath::Plain);

@@ -101,7 +101,7 @@ TEST_F(ScaleSmooth, ScaleZPXSmoothsOnlyWhenBothSidesGrowAndBoxesWithoutTables) {
     EXPECT_EQ(ScalePictureNiceBigger(source, 2, 4), nullptr);
     EXPECT_EQ(ScalePictureNiceBigger(source, 6, 1), nullptr);
     EXPECT_EQ(host.PictureCreations() - creations + zpxtest::AllocationsSeen(), 0);
-    // The same five tables on every path; the vector twin keeps its rows in
+    // The same five tables on every path; the lane row keeps its rows in
     // the column buffer, which it sizes for them.
     for (PixelPath path : {PixelPath::Plain, PixelPath::Baseline}) {
         ForcePixelPath(path);
@@ -123,7 +123,26 @@ TEST_F(ScaleSmooth, ScaleZPXSmoothsOnlyWhenBothSidesGrowAndBoxesWithoutTables) {
     host.Release(source);
 }
 
-// Every vector twin gives the plain passes' words, in every layout: random
+// AntiAlias is a host boolean: whatever non-zero byte the host passes for
+// true, both scaling methods enlarge smoothly, as they do when called directly.
+TEST(ScaleSmoothBooleans, AntiAliasIsTrueAsAnyNonZeroByte) {
+    for (int trueByte : {0x01, 0x02, 0x40, 0x80, 0xFE, 0xFF}) {
+        zpxhost::HostConfig config;
+        config.trueByte = static_cast<uint8_t>(trueByte);
+        Host host(config);
+        host.LoadEntry(REALPluginMain);
+        REALpicture source = zpxtest::MakeGrey(host, {{0, 255}, {0, 255}});
+        const std::vector<int> smooth = {0, 128, 255, 255};
+        for (const char* method : {"ScaleZPX", "ScaleImageAndMaskZPX"}) {
+            const auto result = std::get<REALpicture>(host.Call(method, source, {4, 4, true}));
+            EXPECT_EQ(zpxtest::RedRows(host, result).back(), smooth) << method << ", true as " << trueByte;
+            host.Release(result);
+        }
+        host.Release(source);
+    }
+}
+
+// Every lane row gives the plain rows' words, in every layout: random
 // words (alpha bytes too), a one-pixel source, sizes around the vector
 // widths, ratios just above one and far above, wide and tall.
 class ScaleSmoothPaths : public zpxtest::PluginLayoutTest {};

@@ -2,6 +2,7 @@
 // how many yield points each method passes.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <functional>
 #include <string>
 #include <vector>
@@ -83,13 +84,71 @@ TEST_F(YieldTest, TheClockIsReadAgainAfterTheHandOver) {
     EXPECT_EQ(host.Yields(), 2);
 }
 
-TEST_F(YieldTest, TickDifferencesWrapAroundIn32Bits) {
-    zpxtest::SetTicks(0xFFFFFFF0u);
-    YieldData record;
-    record.Start(2);
-    record.lastTime = static_cast<int32_t>(0xFFFFFFF0u);
-    zpxtest::SetTicks(0x00000001u);  // 17 ticks later, across the wrap
-    record.YieldPoint();
+// Clock differences wrap around in 32 bits. At the ends of the range the
+// interval and the wrapped difference are compared as 64-bit magnitudes: an interval of -2^31 waits
+// 2^31 ms, which only a difference of exactly -2^31 reaches, and a tick
+// difference of -2^31 passes every interval.
+TEST_F(YieldTest, TheEndsOfThe32BitRange) {
+    constexpr int32_t kMin = INT32_MIN, kMax = INT32_MAX;
+    constexpr uint64_t k2To31 = uint64_t(1) << 31;
+    struct Case {
+        const char* name;
+        int32_t interval, lastTime;
+        uint64_t clock;  // ticks or milliseconds, as the interval counts
+        int yields;
+    } const cases[] = {
+        {"-2^31 ms, 2^31 - 1 passed", kMin, 0, k2To31 - 1, 0},
+        {"-2^31 ms, a difference of -2^31", kMin, 0, k2To31, 1},
+        {"-2^31 ms, a difference of 2^31 - 1 after the wrap", kMin, 1, k2To31, 0},
+        {"2^31 - 1 ticks, a difference of -2^31", kMax, 0, k2To31, 1},
+        {"2^31 - 1 ticks, 2^31 - 2 passed", kMax, 0, k2To31 - 2, 0},
+        {"1 tick, a difference of -2^31", 1, kMax, 2 * k2To31 - 1, 1},
+        {"2 ticks, 17 passed across the wrap", 2, -16, 1, 1},
+    };
+    for (const Case& c : cases) {
+        zpxtest::SetTicks(uint32_t(c.clock));
+        zpxtest::SetMilliseconds(c.clock);
+        const int before = host.Yields();
+        YieldData record;
+        record.Start(c.interval);
+        record.lastTime = c.lastTime;
+        record.YieldPoint();
+        EXPECT_EQ(host.Yields() - before, c.yields) << c.name;
+    }
+}
+
+// While the interval has not passed a yield point reads the clock once and
+// nothing more; a hand-over reads it once more, afterwards.
+TEST_F(YieldTest, OneClockReadingPerYieldPointAndOneAfterAHandOver) {
+    for (int32_t interval : {5, -5}) {
+        YieldData record;
+        record.Start(interval);
+        record.lastTime = interval > 0 ? 1000 : 500000;
+        const int readings = zpxtest::ClockReadings();
+        for (int i = 0; i < 10; ++i) record.YieldPoint();
+        EXPECT_EQ(zpxtest::ClockReadings() - readings, 10) << interval;
+    }
+    EXPECT_EQ(host.Yields(), 0);
+    // A frozen clock far from 0: the blur's first yield point hands over,
+    // its other 13 only read.
+    REALpicture tall = zpxtest::MakePicture(host, 4, 6, false, zpxtest::TestPattern);
+    const int readings = zpxtest::ClockReadings();
+    host.Release(BlurZPX(tall, 1.0, 100));
+    EXPECT_EQ(host.Yields(), 1);
+    EXPECT_EQ(zpxtest::ClockReadings() - readings, 2 * 6 + 2 + 1);
+    host.Release(tall);
+}
+
+// ScaleImageAndMaskZPX of nil returns before it touches the record it shares
+// with ScaleZPX, which resets it even for nil.
+TEST_F(YieldTest, ScaleImageAndMaskOfNilLeavesTheSharedRecordAlone) {
+    yield.interval = 7;
+    yield.lastTime = 1234;
+    EXPECT_EQ(ScalePictureImageAndMask(nullptr, 3, 3, true, 9), nullptr);
+    EXPECT_EQ(yield.interval, 7);
+    EXPECT_EQ(yield.lastTime, 1234);
+    EXPECT_EQ(ScalePicture(nullptr, 3, 3, false, 9), nullptr);
+    EXPECT_EQ(yield.interval, 9);
     EXPECT_EQ(host.Yields(), 1);
 }
 
@@ -126,6 +185,13 @@ TEST_F(YieldTest, EachMethodPassesItsYieldPoints) {
          {{-1, 2 * (5 + 1)}, {0, 0}}},
         // Seven yield points and one per result row.
         {"ScalingZPX", [&](int32_t i) { drop(PictureScalingZPX(large, 3, 4, 5, i)); }, {{-10, 7 + 5}, {0, 0}}},
+        // The four before the result, then the last one.
+        {"ScalingZPX whose result cannot be created",
+         [&](int32_t i) {
+             host.FailPictureCreation(1);
+             drop(PictureScalingZPX(large, 3, 4, 5, i));
+         },
+         {{-10, 4 + 1}, {0, 0}}},
         // After the table, each row of both passes, and at the end.
         {"BlurZPX", [&](int32_t i) { drop(BlurZPX(tall, 1.0, i)); }, {{1, 2 * 6 + 2}, {-3, 2 * 6 + 2}, {0, 0}}},
         {"BlurZPX giving the receiver", [&](int32_t i) { drop(BlurZPX(tall, 0.5, i)); }, {{1, 0}}},

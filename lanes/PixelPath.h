@@ -1,12 +1,12 @@
-// Which implementation of the pixel loops runs. Every fast path has a plain
-// twin that follows the arithmetic literally; all of them give identical
-// bytes, and the tests run every pixel test through each path the processor
-// has.
+// Which implementation of the pixel loops runs: the plain rows, or the rows
+// of a lane set (lanes/Lanes.h). Every lane row has a plain twin that follows
+// the arithmetic literally; all of them give identical bytes, and the tests
+// run every pixel test through each path the processor has.
 #pragma once
 
 enum class PixelPath {
     Plain,     // one pixel, one tap at a time, exactly as the arithmetic is written
-    Baseline,  // the same sums in the same order, vectorised for what every build has (SSE2 on x86)
+    Baseline,  // the same sums in the same order on the lanes every processor of the architecture has (x86: SSE2)
     Avx2,      // the same, with 256-bit vectors, where the processor has AVX2
     Avx512,    // the same, with 512-bit vectors, where the processor has AVX-512 (F, BW, VL)
 };

@@ -1,12 +1,11 @@
-#include "plugin/PixelPath.h"
+#include "lanes/PixelPath.h"
 
 namespace {
 
 PixelPath DetectBestPath() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512vl")) {
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")) {
         return PixelPath::Avx512;
     }
     if (__builtin_cpu_supports("avx2")) return PixelPath::Avx2;

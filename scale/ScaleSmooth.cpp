@@ -1,39 +1,31 @@
-// The anti-aliased enlarger: every byte of the 32-bit pixel (alpha included)
-// is interpolated on its own with a separable four-tap filter whose two outer
-// taps weigh 0 and whose middle taps blend the two nearest source samples by
-// the cubic Hermite step s = 3t^2 - 2t^3. A vertical pass fills a one-row
-// float buffer for all source columns; a horizontal pass reads it for every
-// destination column.
+// The smooth enlarger behind ScaleZPX and ScaleImageAndMaskZPX with
+// AntiAlias: a vertical pass fills a one-row float buffer for all source
+// columns, then a horizontal pass reads it for every destination column, one
+// byte of the pixel at a time. The arithmetic is in SmoothPixels.h.
 //
-// Precision is part of the result: weights, sums and products are floats, and
-// the sums run in the stated tap order (outer, middle, middle, outer). The
-// outer taps are kept in the weight tables but not read: a float byte times
-// +0.0f is +0.0f, and adding +0.0f leaves a non-negative float sum unchanged,
-// so the two-tap sums below are bit for bit the four-tap ones.
-//
-// The passes work on byte offsets inside the pixel word, not on channels, so
-// they need no layout: each byte of a result pixel comes from the same byte of
-// the source pixels.
-//
-// Outside the plain pixel path a vector twin (ScaleNiceBiggerLanes) computes
-// the same bytes row by row, all four bytes of a row at once. It keeps its
+// Each destination row is one row function, chosen once per call: the plain
+// row (one byte), or the lane row of the active pixel path (SmoothLanes.h),
+// which computes all four bytes of a row while it is in the cache. With
+// yielding on, the lane row runs once per byte as the plain passes do and
+// stores only that byte, so host code that draws into the source during a
+// hand-over sees the source read in the stated order. The lane row keeps its
 // rows in the column buffer, sized for them, so the call asks for the same
 // five tables either way.
 #include <algorithm>
 
+#include "lanes/PixelPath.h"
+#include "picture/CBuffer.h"
 #include "picture/PictureEditor.h"
-#include "plugin/CBuffer.h"
 #include "plugin/HostRefs.h"
-#include "plugin/PixelPath.h"
 #include "plugin/Yield.h"
-#include "scale/ScaleNiceBiggerLanes.h"
 #include "scale/Scalers.h"
+#include "scale/SmoothLanes.h"
+#include "scale/SmoothPixels.h"
 
 namespace {
 
 // Extra bytes at the end of every table, beyond its entries.
 constexpr int64_t kTableSlack = 20;
-constexpr int32_t kTapsPerEntry = 4;
 
 // The five working tables of one call. Each has room for max(width, height)
 // entries; the column buffer holds source columns, which is why the source
@@ -50,7 +42,7 @@ struct SmoothTables {
 
 // All five are asked for, in this order, before any is checked.
 // columnBytes: the column buffer's size, 0 for one float per entry (the
-// vector twin keeps all four bytes of a row and its taps there instead).
+// lane row keeps all four bytes of a row and its taps there instead).
 SmoothTables AllocateTables(int32_t width, int32_t height, int64_t columnBytes) {
     const int64_t entries = std::max(width, height);
     const int64_t indexBytes = static_cast<int64_t>(sizeof(int32_t)) * entries + kTableSlack;
@@ -91,41 +83,26 @@ void FillWeights(float* weights, int32_t sourceLength, int32_t length) {
     }
 }
 
-inline int32_t ClampIndex(int32_t index, int32_t length) { return std::min(std::max(index, 0), length - 1); }
-
-inline uint8_t ClampToByte(float value) {
-    if (value <= 0.0f) return 0;
-    if (value >= 255.0f) return 255;
-    return static_cast<uint8_t>(value);
-}
-
-// Byte `offset` of every source pixel, interpolated between the two source
-// rows around destination row y: 0 + p(k-1) w3 + p(k) w2 + p(k+1) w1 + p(k+2) w0.
-void InterpolateColumns(const PictureReader& reader, const SmoothTables& tables, int32_t y, int32_t offset) {
-    const int32_t k = tables.yIndex[y];
-    const float* w = tables.yWeights.get() + static_cast<ptrdiff_t>(y) * kTapsPerEntry;
-    const uint8_t* upper = reader.RowAddress(ClampIndex(k, reader.height)) + offset;
-    const uint8_t* lower = reader.RowAddress(ClampIndex(k + 1, reader.height)) + offset;
-    float* columns = tables.columns.get();
-    const ptrdiff_t step = reader.bytesPerPixel;
+// Destination row y, byte `byte`: the two source rows around it blended into
+// the column buffer, then the buffer blended into the row.
+void SmoothRow_Plain(const SmoothRowArgs& row) {
+    const SmoothJob& job = *row.job;
+    const PictureReader& reader = *job.reader;
+    const int32_t k = job.yIndex[row.y];
+    const float* w = job.yWeights + static_cast<ptrdiff_t>(row.y) * kTapsPerEntry;
+    const uint8_t* upper = reader.RowAddress(ClampIndex(k, reader.height)) + row.byte;
+    const uint8_t* lower = reader.RowAddress(ClampIndex(k + 1, reader.height)) + row.byte;
     for (int32_t x = 0; x < reader.width; ++x) {
-        const ptrdiff_t at = x * step;
-        columns[x] = static_cast<float>(upper[at]) * w[2] + static_cast<float>(lower[at]) * w[1];
+        const ptrdiff_t at = static_cast<ptrdiff_t>(x) * reader.bytesPerPixel;
+        job.columns[x] = BlendColumn(upper[at], lower[at], w[2], w[1]);
     }
-}
-
-// Destination row y, byte `offset`: p(k-1) w3 + 0.5 + p(k) w2 + p(k+1) w1 +
-// p(k+2) w0 from the column buffer, rounded half up by the 0.5 and clamped.
-void InterpolateRow(PictureWriter& writer, const SmoothTables& tables, int32_t sourceWidth, int32_t y, int32_t offset) {
-    const float* columns = tables.columns.get();
-    uint8_t* out = writer.RowAddress(y) + offset;
-    const ptrdiff_t step = writer.bytesPerPixel;
+    PictureWriter& writer = *job.writer;
+    uint8_t* out = writer.RowAddress(row.y) + row.byte;
     for (int32_t x = 0; x < writer.width; ++x) {
-        const int32_t k = tables.xIndex[x];
-        const float* w = tables.xWeights.get() + static_cast<ptrdiff_t>(x) * kTapsPerEntry;
-        const float value =
-            (0.5f + columns[ClampIndex(k, sourceWidth)] * w[2]) + columns[ClampIndex(k + 1, sourceWidth)] * w[1];
-        out[x * step] = ClampToByte(value);
+        const int32_t i = job.xIndex[x];
+        const float* v = job.xWeights + static_cast<ptrdiff_t>(x) * kTapsPerEntry;
+        out[static_cast<ptrdiff_t>(x) * writer.bytesPerPixel] = BlendRow(
+            job.columns[ClampIndex(i, reader.width)], job.columns[ClampIndex(i + 1, reader.width)], v[2], v[1]);
     }
 }
 
@@ -138,13 +115,15 @@ void FillTables(const SmoothTables& tables, int32_t sourceWidth, int32_t sourceH
     yield.YieldPoint();
 }
 
-// One full pass over the result per byte of the pixel, in memory order.
-void InterpolateBytes(const PictureReader& reader, PictureWriter& writer, const SmoothTables& tables) {
-    for (int32_t offset = 0; offset < reader.bytesPerPixel; ++offset) {
-        for (int32_t y = 0; y < writer.height; ++y) {
-            InterpolateColumns(reader, tables, y, offset);
-            InterpolateRow(writer, tables, reader.width, y, offset);
-            yield.YieldPoint();
+// One pass over the result per byte of the pixel, in memory order, with a
+// yield point after each row of each; a lane row that takes every byte at
+// once passes a row's four yield points after it.
+void InterpolateBytes(const SmoothJob& job, SmoothRowFunction row, bool everyByte) {
+    const int32_t bytes = job.reader->bytesPerPixel;
+    for (int32_t byte = 0; byte < (everyByte ? 1 : bytes); ++byte) {
+        for (int32_t y = 0; y < job.writer->height; ++y) {
+            row(SmoothRowArgs{&job, y, everyByte ? kEveryByte : byte});
+            for (int32_t point = 0; point < (everyByte ? bytes : 1); ++point) yield.YieldPoint();
         }
     }
 }
@@ -165,21 +144,22 @@ REALpicture ScalePictureNiceBigger(REALpicture source, int32_t width, int32_t he
     if (!writer.NewPictureWriter(reader, width, height)) return nullptr;
     HostPictureRef result;
     {
-        const PixelPath path = ActivePixelPath();
-        const bool lanes = EnlargeLanesRun(path, reader, writer);
-        SmoothTables tables = AllocateTables(width, height, lanes ? EnlargeLaneBytes(reader.width, width) : 0);
+        const SmoothRowFunction lanes = SmoothLaneRow(ActivePixelPath(), reader, writer);
+        SmoothTables tables = AllocateTables(width, height, lanes ? SmoothLaneBytes(reader.width, width) : 0);
         // Without its tables the new picture is dropped unrendered, by the
         // writer's destructor, and the caller falls back to box scaling.
         if (!tables.Complete()) return nullptr;
         FillTables(tables, reader.width, reader.height, width, height);
         yield.YieldPoint();
-        if (lanes) {
-            const SmoothAxis x{tables.xIndex.get(), tables.xWeights.get()};
-            const SmoothAxis y{tables.yIndex.get(), tables.yWeights.get()};
-            EnlargeWithLanes(path, reader, writer, x, y, tables.columns.get());
-        } else {
-            InterpolateBytes(reader, writer, tables);
-        }
+        SmoothJob job{&reader,
+                      &writer,
+                      tables.xIndex.get(),
+                      tables.yIndex.get(),
+                      tables.xWeights.get(),
+                      tables.yWeights.get(),
+                      tables.columns.get()};
+        if (lanes != nullptr) PrepareSmoothLaneRow(job);
+        InterpolateBytes(job, lanes != nullptr ? lanes : SmoothRow_Plain, lanes != nullptr && yield.interval == 0);
     }
     result.reset(writer.RenderPictureWriter());
     reader.ReleasePicture();
