@@ -119,8 +119,10 @@ TiffLayout LayoutOf(TIFF* tiff) {
 // Whether the rows can be read one at a time as they are stored.
 bool ReadsByRow(TIFF* tiff, const TiffLayout& layout) {
     const uint16_t colours = layout.IsGrey() ? 1 : layout.photometric == PHOTOMETRIC_RGB ? 3 : 0;
+    // An alpha the extra-samples tag claims must be a sample the pixels have.
+    const uint16_t alpha = layout.HasAlpha() ? 1 : 0;
     return !TIFFIsTiled(tiff) && layout.planar == PLANARCONFIG_CONTIG && (layout.bits == 8 || layout.bits == 16) &&
-           colours != 0 && layout.samples >= colours && layout.samples <= colours + 1;
+           colours != 0 && layout.samples >= colours + alpha && layout.samples <= colours + 1;
 }
 
 // Every strip or tile must lie in the file, and all of them together must be

@@ -47,11 +47,13 @@ inline std::vector<uint8_t> WebPClaiming(uint32_t width, uint32_t height) {
 }
 
 // A little-endian TIFF of one strip of `dataBytes` bytes that says it holds
-// width x height RGB pixels, stored as they are or deflated.
-inline std::vector<uint8_t> TiffClaiming(uint32_t width, uint32_t height, bool compressed, uint32_t dataBytes = 64) {
-    const uint16_t entries = 9;
+// width x height RGB pixels, stored as they are or deflated; with
+// claimsAlpha, its extra-samples tag names an alpha its three samples lack.
+inline std::vector<uint8_t> TiffClaiming(uint32_t width, uint32_t height, bool compressed, uint32_t dataBytes = 64,
+                                         bool claimsAlpha = false) {
+    const uint16_t entries = claimsAlpha ? 10 : 9;
     const uint32_t dataOffset = 8 + 2 + entries * 12 + 4;
-    std::vector<uint8_t> file = {'I', 'I', 42, 0, 8, 0, 0, 0, entries, 0};
+    std::vector<uint8_t> file = {'I', 'I', 42, 0, 8, 0, 0, 0, uint8_t(entries), 0};
     auto put = [&file](uint16_t tag, uint16_t type, uint32_t value) {
         const uint8_t entry[12] = {uint8_t(tag), uint8_t(tag >> 8), uint8_t(type), 0, 1, 0, 0, 0,
                                    uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
@@ -66,6 +68,7 @@ inline std::vector<uint8_t> TiffClaiming(uint32_t width, uint32_t height, bool c
     put(277, 3, 3);                      // samples per pixel
     put(278, 4, height);                 // rows per strip: one strip
     put(279, 4, dataBytes);              // the strip's length
+    if (claimsAlpha) put(338, 3, 2);     // extra samples: one, unassociated alpha
     file.insert(file.end(), {0, 0, 0, 0});
     file.resize(file.size() + dataBytes, 0x5A);
     return file;
