@@ -266,7 +266,8 @@ int RunPictureMethod(const HostOptions& host, const FilePair& files, const Pictu
     session.DeclarationOf(method.name);  // a module without the method is refused before any picture is made
     LoadedPicture input = LoadInputPicture(session, files.input, progress);
     std::vector<zpxhost::Value> arguments = method.argumentsFor({input.shape.width, input.shape.height});
-    MethodResult result = RunMethod(session, method.name, input.picture.get(), arguments, method.call, nullptr, &progress);
+    MethodResult result =
+        RunMethod(session, method.name, input.picture.get(), arguments, method.call, nullptr, &progress);
     if (!result.picture) throw MethodFailure(method.name + " returned no picture");
     REALpicture mask = session.host().MaskOf(input.picture.get());
     if (method.carryMask && mask != nullptr) {

@@ -136,8 +136,8 @@ int RunChosenCommand(const CommandContext& context) {
 }  // namespace
 
 int RunZpx(int argc, char** argv) {
-    CLI::App app("zpx: resize, resample, blur and draw pictures (PNG, PPM, PGM, PAM) with the picturezpx plug-in's "
-                 "methods, run in an emulated host.",
+    CLI::App app("zpx: resize, resample, blur and draw pictures (PNG, JPEG, WebP, TIFF, PPM, PGM, PAM) with the "
+                 "picturezpx plug-in's methods, run in an emulated host.",
                  "zpx");
     app.fallthrough();
     app.require_subcommand(0, 1);
