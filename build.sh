@@ -10,7 +10,8 @@ ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
 
 # What zpx and the module need: the quick start installs only these.
-PROGRAM_PACKAGES=(cmake make g++ pkg-config libffi-dev libpng-dev libcli11-dev)
+PROGRAM_PACKAGES=(cmake make g++ pkg-config libffi-dev libpng-dev libjpeg62-turbo-dev libwebp-dev libtiff-dev
+                  libcli11-dev)
 # What the tests, the 32-bit, sanitized and fuzz builds and the benchmarks need besides.
 TEST_PACKAGES=(libgtest-dev googletest libbenchmark-dev g++-multilib qemu-user clang libclang-rt-14-dev)
 
