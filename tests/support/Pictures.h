@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,13 @@ struct HostSetup {
 std::vector<HostSetup> EveryLayout();
 // Desktop layout 1 and console: for tests whose subject is not the layout.
 std::vector<HostSetup> DesktopAndConsole();
+// A host of this application kind and version, the rest as by default.
+zpxhost::HostConfig HostOf(zpxhost::AppKind app, std::optional<double> version = 2019.0);
+// A host entry as the library would resolve it.
+template <typename Fn>
+Fn Entry(const char* name) {
+    return reinterpret_cast<Fn>(zpxhost::Host::Resolve(name));
+}
 inline void PrintTo(const HostSetup& setup, std::ostream* out) { *out << setup.name; }
 std::string SetupName(const ::testing::TestParamInfo<HostSetup>& info);
 

@@ -104,9 +104,7 @@ TEST_F(Draw, NilPicturesRaiseWithTheirOwnMessages) {
 }
 
 TEST_F(Draw, AViewThatCannotBeOpenedLeavesTheDestinationUntouched) {
-    zpxhost::HostConfig config;
-    config.app = zpxhost::AppKind::Console;  // no private copy stands in for a source
-    Host console(config);
+    Host console(zpxtest::HostOf(zpxhost::AppKind::Console));  // no private copy stands in for a source
     console.LoadEntry(REALPluginMain);
     REALpicture source = zpxtest::MakePicture(console, 3, 2, false, zpxtest::TestPattern);
     zpxtest::AttachMask(console, source, [](int, int) { return 0; });

@@ -21,19 +21,10 @@ using zpxhost::HostMethod;
 using zpxhost::RGBA;
 using zpxhost::Spoiled;
 
-HostConfig App(AppKind app) {
-    HostConfig config;
-    config.app = app;
-    return config;
-}
+using zpxtest::HostOf;
 
-HostConfig Console() { return App(AppKind::Console); }
-
-HostConfig Version(double version) {
-    HostConfig config;
-    config.version = version;
-    return config;
-}
+HostConfig Console() { return HostOf(AppKind::Console); }
+HostConfig Version(double version) { return HostOf(AppKind::Desktop, version); }
 
 struct Loaded {
     explicit Loaded(HostConfig config = {}) : host(config) { host.LoadEntry(REALPluginMain); }
@@ -186,7 +177,7 @@ TEST(PictureEditor, SpoiledDescriptionsAreRefusedAndUnlocked) {
         for (Spoiled spoiled : zpxtest::SpoilsOf(app)) {
             const std::string name = std::string(app == AppKind::Desktop ? "desktop" : "console") + " spoil " +
                                      std::to_string(static_cast<int>(spoiled));
-            Loaded loaded(App(app));
+            Loaded loaded(HostOf(app));
             Host& host = loaded.host;
             REALpicture picture = host.NewPicture(3, 2, false);
             host.Spoil(picture, spoiled);
@@ -212,7 +203,7 @@ REALclassRef CountingClassRef(const char* className) {
 }
 
 TEST(PictureEditor, AnUnknownApplicationKindIsAskedAgainAtTheNextOpening) {
-    Host host(App(AppKind::None));
+    Host host(HostOf(AppKind::None));
     REALPluginMain([](const char* name) -> void* {
         if (std::string(name) == "pluginObjectType") return reinterpret_cast<void*>(&CountingClassRef);
         return Host::Resolve(name);
@@ -343,9 +334,7 @@ TEST(OwnCopy, CopiesWhatItCanAndReleasesInItsOrder) {
         {"source refused, older host", 2011.5, refuse(true), false, {"lock S", "unlock S"}},
     };
     for (const Case& c : cases) {
-        HostConfig config = Console();
-        config.version = c.version;
-        Loaded loaded(config);
+        Loaded loaded(HostOf(AppKind::Console, c.version));
         Host& host = loaded.host;
         REALpicture source = zpxtest::MakePicture(host, 3, 2, false, zpxtest::TestPattern);
         REALpicture destination = host.NewPicture(3, 2, false);
