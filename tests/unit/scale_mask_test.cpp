@@ -38,23 +38,10 @@ Rows MaskRows(const Host& host, REALpicture picture) {
     return RedRows(host, host.MaskOf(picture));
 }
 
-class ScaleMask : public zpxtest::PluginTest {
-protected:
-    void SetUp() override {
-        zpxtest::PluginTest::SetUp();
-        masked = MaskedPicture(host);
-        alpha = HalfTransparent(host);
-    }
-    void TearDown() override {
-        zpxtest::PluginTest::TearDown();
-        host.Release(masked);
-        host.Release(alpha);
-    }
-    REALpicture masked = nullptr;
-    REALpicture alpha = nullptr;
-};
+class ScaleMask : public zpxtest::PluginTest {};
 
 TEST_F(ScaleMask, SameSizeIsTheReceiverAndUnmaskedPicturesScaleAsScaleZPX) {
+    REALpicture masked = MaskedPicture(host), alpha = HalfTransparent(host);
     for (REALpicture picture : {masked, alpha}) {
         REALpicture result = ScalePictureImageAndMask(picture, 2, 2, true, 0);
         EXPECT_EQ(result, picture);
@@ -77,7 +64,7 @@ TEST_F(ScaleMask, SameSizeIsTheReceiverAndUnmaskedPicturesScaleAsScaleZPX) {
         }
     }
     EXPECT_EQ(host.AuditProblems({masked, alpha, plain}), "");
-    host.Release(plain);
+    for (REALpicture picture : {masked, alpha, plain}) host.Release(picture);
 }
 
 // Each failure in turn on the smooth alpha path, each in a fresh host.
