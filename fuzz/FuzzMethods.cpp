@@ -74,26 +74,12 @@ const std::optional<double> kVersions[] = {std::nullopt, 0.0,    -1.0,   2009.0,
                                            2011.041,     2012.0, 2012.5, 2012.999, 3000.0,   3000.5,   1e300,   kInf};
 // Entries a host may lack. The reference and unlock entries are not among
 // them: without those nothing taken could ever be given back.
-const char* const kEntryNames[] = {"REALGetPropValueInt",
-                                   "REALGetPropValueBool",
-                                   "REALSetPropValueString",
-                                   "REALSetPropValueInt",
-                                   "PluginNewInstance",
-                                   "REALLoadObjectMethod",
-                                   "pluginObjectType",
-                                   "newPicture",
-                                   "pluginPictureGraphicsGetter",
-                                   "REALGetPictureMask",
-                                   "REALLockPictureDescription",
-                                   "REALPictureClearCache",
-                                   "PluginRegisterClassExtension",
-                                   "PluginRegisterModule",
-                                   "RuntimeRaiseException",
-                                   "REALYieldToRB",
-                                   "REALBuildString",
-                                   "REALSetStringEncoding",
-                                   "REALGetRBVersion",
-                                   "RegisterPluginVersion"};
+const char* const kEntryNames[] = {
+    "REALGetPropValueInt", "REALGetPropValueBool", "REALSetPropValueString", "REALSetPropValueInt",
+    "PluginNewInstance", "REALLoadObjectMethod", "pluginObjectType", "newPicture", "pluginPictureGraphicsGetter",
+    "REALGetPictureMask", "REALLockPictureDescription", "REALPictureClearCache", "PluginRegisterClassExtension",
+    "PluginRegisterModule", "RuntimeRaiseException", "REALYieldToRB", "REALBuildString", "REALSetStringEncoding",
+    "REALGetRBVersion", "RegisterPluginVersion"};
 const char* const kClassNames[] = {"Picture", "NilObjectException", "OutOfMemoryException", "RuntimeException"};
 const HostMethod kHostMethods[] = {HostMethod::DrawPicture, HostMethod::PictureConstructor, HostMethod::CopyMask,
                                    HostMethod::SetMask};
@@ -318,8 +304,10 @@ std::string AuditOf(const Host& host, const std::array<const void*, kMaxHeld>& a
     return host.AuditProblems({alive[I]...});
 }
 
+// Every word as stored, row by row; none for no picture.
 std::vector<uint32_t> RawWords(const Host& host, REALpicture picture) {
     std::vector<uint32_t> words;
+    if (picture == nullptr) return words;
     for (int y = 0; y < host.Height(picture); ++y) {
         for (int x = 0; x < host.Width(picture); ++x) words.push_back(host.RawWord(picture, x, y));
     }
@@ -594,17 +582,17 @@ private:
             faults.yieldHook.picture = sourceChoice - 1;
             faults.yieldHook.word = input_.ConsumeIntegral<uint32_t>();
         }
-        std::vector<uint32_t> before = destination ? RawWords(*host_, destination) : std::vector<uint32_t>();
-        std::vector<uint32_t> sourceBefore = source ? RawWords(*host_, source) : std::vector<uint32_t>();
+        const std::vector<uint32_t> before = RawWords(*host_, destination);
+        const std::vector<uint32_t> sourceBefore = RawWords(*host_, source);
         const PixelPath path = ActivePixelPath();
         Outcome fast = Attempt(call, faults);
-        std::vector<uint32_t> fastBytes = destination ? RawWords(*host_, destination) : Bytes(fast.picture);
+        const std::vector<uint32_t> fastBytes = RawWords(*host_, destination ? destination : fast.picture);
         if (source) Restore(source, sourceBefore);
         if (destination) Restore(destination, before);
         ForcePixelPath(PixelPath::Plain);
         Outcome plain = Attempt(call, faults);
         ForcePixelPath(path);
-        std::vector<uint32_t> plainBytes = destination ? RawWords(*host_, destination) : Bytes(plain.picture);
+        const std::vector<uint32_t> plainBytes = RawWords(*host_, destination ? destination : plain.picture);
         const bool sameShape = (fast.picture == nullptr) == (plain.picture == nullptr) && fast.drawn == plain.drawn &&
                                SameShape(fast.picture, plain.picture);
         if (!sameShape || fastBytes != plainBytes)
@@ -624,14 +612,6 @@ private:
             return text;
         }
         return " (" + std::to_string(fast.size()) + " pixels, plain " + std::to_string(plain.size()) + ")";
-    }
-
-    std::vector<uint32_t> Bytes(REALpicture picture) const {
-        if (picture == nullptr) return {};
-        const std::vector<uint8_t> stored = host_->ReadRGBA(picture, false);
-        std::vector<uint32_t> words(stored.size() / 4);
-        std::memcpy(words.data(), stored.data(), words.size() * 4);
-        return words;
     }
 
     bool SameShape(REALpicture a, REALpicture b) const {
