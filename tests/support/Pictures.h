@@ -2,6 +2,7 @@
 // runs in: each bitmap layout with padded rows, console and web buffers.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <map>
 #include <optional>
@@ -53,6 +54,33 @@ std::vector<std::vector<int>> RedRows(const zpxhost::Host& host, REALpicture pic
 // Every pixel as stored, row by row, compared in tests across layouts.
 std::vector<RGBA> StoredPixels(const zpxhost::Host& host, REALpicture picture);
 std::vector<uint32_t> RawWords(const zpxhost::Host& host, REALpicture picture);
+
+// The host's audit, expecting these pictures alive (at most 16).
+std::string AuditOf(const zpxhost::Host& host, const std::vector<REALpicture>& alive);
+
+// Pictures a test keeps to its end, when the host's audit must find them
+// alive and nothing else left behind; then they are released.
+class KeptPictures {
+public:
+    explicit KeptPictures(zpxhost::Host& host) : host_(host) {}
+    KeptPictures(const KeptPictures&) = delete;
+    KeptPictures& operator=(const KeptPictures&) = delete;
+    ~KeptPictures() {
+        if (pictures_.empty()) return;
+        EXPECT_EQ(AuditOf(host_, pictures_), "");
+        for (REALpicture picture : pictures_) {
+            if (picture != nullptr) host_.Release(picture);
+        }
+    }
+    REALpicture operator()(REALpicture picture) {
+        pictures_.push_back(picture);
+        return picture;
+    }
+
+private:
+    zpxhost::Host& host_;
+    std::vector<REALpicture> pictures_;
+};
 
 // Every way a description that a host of this kind hands out can be spoiled.
 std::vector<zpxhost::Spoiled> SpoilsOf(zpxhost::AppKind app);

@@ -10,7 +10,7 @@
 #include "picture/PictureCopy.h"
 #include "picture/PictureEditor.h"
 #include "plugin/PluginMain.h"
-#include "tests/support/Pictures.h"
+#include "tests/support/Plugin.h"
 
 namespace {
 
@@ -26,17 +26,14 @@ using zpxtest::HostOf;
 HostConfig Console() { return HostOf(AppKind::Console); }
 HostConfig Version(double version) { return HostOf(AppKind::Desktop, version); }
 
-struct Loaded {
-    explicit Loaded(HostConfig config = {}) : host(config) { host.LoadEntry(REALPluginMain); }
-    Host host;
-};
+using Loaded = zpxtest::LoadedHost;
 
 TEST(PictureEditor, BitmapViewReportsTheContextLayout) {
     HostConfig config;
     config.plainLayout = 5;
     config.rowPadding = 12;
     Loaded loaded(config);
-    REALpicture picture = loaded.host.NewPicture(7, 3, false);
+    REALpicture picture = loaded.keep(loaded.host.NewPicture(7, 3, false));
     {
         PictureReader reader;
         ASSERT_TRUE(reader.GetPictureEditor(picture, true, false));
@@ -54,13 +51,11 @@ TEST(PictureEditor, BitmapViewReportsTheContextLayout) {
         EXPECT_EQ(loaded.host.HeldLocks(), 1);
     }
     EXPECT_EQ(loaded.host.ClearCacheCount(picture), 0);
-    EXPECT_EQ(loaded.host.AuditProblems({picture}), "");
-    loaded.host.Release(picture);
 }
 
 TEST(PictureEditor, ConsoleViewFollowsTheRowTable) {
     Loaded loaded(Console());
-    REALpicture picture = loaded.host.NewPicture(5, 4, false);
+    REALpicture picture = loaded.keep(loaded.host.NewPicture(5, 4, false));
     loaded.host.SetPixel(picture, 1, 3, RGBA{10, 20, 30, 255});
     {
         PictureReader reader;
@@ -81,14 +76,12 @@ TEST(PictureEditor, ConsoleViewFollowsTheRowTable) {
         reader.NextRow();
         EXPECT_EQ(reader.currentRow, reader.baseAddress);
     }
-    EXPECT_EQ(loaded.host.AuditProblems({picture}), "");
-    loaded.host.Release(picture);
 }
 
 TEST(PictureEditor, OpeningAnOpenViewReleasesTheFirstPicture) {
     Loaded loaded;
-    REALpicture first = loaded.host.NewPicture(2, 2, false);
-    REALpicture second = loaded.host.NewPicture(3, 3, false);
+    REALpicture first = loaded.keep(loaded.host.NewPicture(2, 2, false));
+    REALpicture second = loaded.keep(loaded.host.NewPicture(3, 3, false));
     {
         PictureWriter view;
         ASSERT_TRUE(view.GetPictureEditor(first, false, true));
@@ -99,14 +92,11 @@ TEST(PictureEditor, OpeningAnOpenViewReleasesTheFirstPicture) {
         EXPECT_EQ(view.width, 3);
     }
     EXPECT_EQ(loaded.host.ClearCacheCount(second), 1);
-    EXPECT_EQ(loaded.host.AuditProblems({first, second}), "");
-    loaded.host.Release(first);
-    loaded.host.Release(second);
 }
 
 TEST(PictureEditor, UnlockablePlainPictureIsReadThroughAPrivateCopy) {
     Loaded loaded;
-    REALpicture picture = zpxtest::MakePicture(loaded.host, 4, 3, false, zpxtest::TestPattern);
+    REALpicture picture = loaded.keep(zpxtest::MakePicture(loaded.host, 4, 3, false, zpxtest::TestPattern));
     loaded.host.RefuseLock(picture, REALdescriptionBitmapContext);
     {
         PictureReader reader;
@@ -120,8 +110,6 @@ TEST(PictureEditor, UnlockablePlainPictureIsReadThroughAPrivateCopy) {
         EXPECT_EQ(word, loaded.host.RawWord(reader.picture, 3, 2));
         EXPECT_EQ(loaded.host.GetPixel(reader.picture, 3, 2), zpxtest::TestPattern(3, 2));
     }
-    EXPECT_EQ(loaded.host.AuditProblems({picture}), "");
-    loaded.host.Release(picture);
 }
 
 // Views that cannot be opened take nothing: no picture is made, no lock or
@@ -225,8 +213,8 @@ TEST(PictureEditor, AnUnknownApplicationKindIsAskedAgainAtTheNextOpening) {
 
 TEST(PictureWriter, NewPicturesFollowTheSourceAndTheSizeRules) {
     Loaded loaded;
-    REALpicture plain = loaded.host.NewPicture(2, 2, false);
-    REALpicture alpha = loaded.host.NewPicture(2, 2, true);
+    REALpicture plain = loaded.keep(loaded.host.NewPicture(2, 2, false));
+    REALpicture alpha = loaded.keep(loaded.host.NewPicture(2, 2, true));
     PictureReader plainReader, alphaReader;
     ASSERT_TRUE(plainReader.GetPictureEditor(plain, true, false));
     ASSERT_TRUE(alphaReader.GetPictureEditor(alpha, true, false));
@@ -239,7 +227,7 @@ TEST(PictureWriter, NewPicturesFollowTheSourceAndTheSizeRules) {
     ASSERT_TRUE(writer.NewPictureWriter(alphaReader, 32768, 1));
     EXPECT_EQ(writer.width, 32768);
     EXPECT_TRUE(writer.hasAlpha);
-    REALpicture made = writer.RenderPictureWriter();
+    REALpicture made = loaded.keep(writer.RenderPictureWriter());
     ASSERT_NE(made, nullptr);
     EXPECT_EQ(writer.picture, nullptr);
     EXPECT_EQ(loaded.host.RefCount(made), 1);
@@ -247,8 +235,6 @@ TEST(PictureWriter, NewPicturesFollowTheSourceAndTheSizeRules) {
     EXPECT_EQ(writer.RenderPictureWriter(), nullptr);
     plainReader.ReleasePicture();
     alphaReader.ReleasePicture();
-    EXPECT_EQ(loaded.host.AuditProblems({plain, alpha, made}), "");
-    for (REALpicture p : {plain, alpha, made}) loaded.host.Release(p);
 }
 
 TEST(PictureWriter, FailedCreationsLeaveNothingBehind) {
@@ -274,26 +260,22 @@ TEST(PictureWriter, FailedCreationsLeaveNothingBehind) {
 
 TEST(OwnCopy, CopiesWholeConsoleBuffersOfEqualSize) {
     Loaded loaded(Console());
-    REALpicture source = zpxtest::MakePicture(loaded.host, 10, 10, false, zpxtest::TestPattern);
-    REALpicture destination = loaded.host.NewPicture(10, 10, false);
+    REALpicture source = loaded.keep(zpxtest::MakePicture(loaded.host, 10, 10, false, zpxtest::TestPattern));
+    REALpicture destination = loaded.keep(loaded.host.NewPicture(10, 10, false));
     EXPECT_TRUE(OwnCopy(destination, source, 0, 0, 5, 5, 0, 0, 5, 5));
     EXPECT_EQ(zpxtest::StoredPixels(loaded.host, destination), zpxtest::StoredPixels(loaded.host, source));
     EXPECT_EQ(loaded.host.ClearCacheCount(destination), 1);
-    EXPECT_EQ(loaded.host.AuditProblems({source, destination}), "");
-    for (REALpicture p : {source, destination}) loaded.host.Release(p);
 }
 
 TEST(OwnCopy, RefusesWhatItCannotCopy) {
     Loaded loaded(Console());
-    REALpicture source = loaded.host.NewPicture(4, 4, false);
-    REALpicture other = loaded.host.NewPicture(4, 5, false);
-    REALpicture destination = loaded.host.NewPicture(4, 4, false);
+    REALpicture source = loaded.keep(loaded.host.NewPicture(4, 4, false));
+    REALpicture other = loaded.keep(loaded.host.NewPicture(4, 5, false));
+    REALpicture destination = loaded.keep(loaded.host.NewPicture(4, 4, false));
     EXPECT_FALSE(OwnCopy(destination, nullptr, 0, 0, 4, 4, 0, 0, 4, 4));
     EXPECT_FALSE(OwnCopy(destination, source, 0, 0, 4, 4, 0, 0, 3, 4));
     EXPECT_EQ(loaded.host.LockCount(source), 0);
     EXPECT_FALSE(OwnCopy(other, source, 0, 0, 4, 4, 0, 0, 4, 4));
-    EXPECT_EQ(loaded.host.AuditProblems({source, other, destination}), "");
-    for (REALpicture p : {source, other, destination}) loaded.host.Release(p);
 }
 
 // OwnCopy reads each console block's width, height, first word and row table
@@ -353,20 +335,16 @@ TEST(OwnCopy, CopiesWhatItCanAndReleasesInItsOrder) {
 TEST(GraphicsDrawPicture, NilSourceDropsTheGraphicsAndConsoleHostsWithoutDrawingCopyRows) {
     {
         Loaded loaded;
-        REALpicture destination = loaded.host.NewPicture(4, 4, false);
+        REALpicture destination = loaded.keep(loaded.host.NewPicture(4, 4, false));
         GraphicsDrawPicture(destination, nullptr, 0, 0, 4, 4, 0, 0, 4, 4);
         EXPECT_EQ(loaded.host.MethodCalls(HostMethod::DrawPicture), 0);
-        EXPECT_EQ(loaded.host.AuditProblems({destination}), "");
-        loaded.host.Release(destination);
     }
     Loaded loaded(Console());
     loaded.host.SetGraphicsMissing();
-    REALpicture source = zpxtest::MakePicture(loaded.host, 3, 2, false, zpxtest::TestPattern);
-    REALpicture destination = loaded.host.NewPicture(3, 2, false);
+    REALpicture source = loaded.keep(zpxtest::MakePicture(loaded.host, 3, 2, false, zpxtest::TestPattern));
+    REALpicture destination = loaded.keep(loaded.host.NewPicture(3, 2, false));
     GraphicsDrawPicture(destination, source, 0, 0, 3, 2, 0, 0, 3, 2);
     EXPECT_EQ(zpxtest::StoredPixels(loaded.host, destination), zpxtest::StoredPixels(loaded.host, source));
-    EXPECT_EQ(loaded.host.AuditProblems({source, destination}), "");
-    for (REALpicture p : {source, destination}) loaded.host.Release(p);
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ std::vector<uint32_t> FourTapEnlargement(const std::vector<uint32_t>& source, in
 class ScaleSmooth : public zpxtest::PluginTest {};
 
 TEST_F(ScaleSmooth, ScaleZPXSmoothsOnlyWhenBothSidesGrowAndBoxesWithoutTables) {
-    REALpicture source = zpxtest::MakeGrey(host, {{0, 255}, {0, 255}});
+    REALpicture source = keep(zpxtest::MakeGrey(host, {{0, 255}, {0, 255}}));
     auto rowOf = [&](REALpicture result) { return zpxtest::RedRows(host, result).back(); };
     const std::pair<std::pair<int, int>, std::vector<int>> cases[] = {
         {{4, 4}, {0, 128, 255, 255}}, {{4, 2}, {0, 0, 255, 255}}, {{2, 4}, {0, 255}}};
@@ -87,7 +87,6 @@ TEST_F(ScaleSmooth, ScaleZPXSmoothsOnlyWhenBothSidesGrowAndBoxesWithoutTables) {
         }
         host.Release(smooth);
     }
-    host.Release(source);
 }
 
 // AntiAlias is a host boolean: whatever non-zero byte the host passes for
