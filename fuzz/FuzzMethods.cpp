@@ -31,6 +31,7 @@
 #include "resample/Resampler.h"
 #include "scale/Scalers.h"
 #include "tests/support/AllocationFaults.h"
+#include "tests/support/Audit.h"
 #include "tests/support/TestClock.h"
 
 namespace {
@@ -47,7 +48,7 @@ struct HostCodeThrew {};
 constexpr int kMaxPictureSide = 64;
 constexpr int kMaxPictures = 4;
 constexpr int kMaxCalls = 8;
-constexpr size_t kMaxHeld = 16;
+constexpr size_t kMaxHeld = zpxtest::kMaxAudited;
 // Results a call may legitimately make are kept small so that a run stays
 // fast; sizes the library must refuse are passed through unchanged.
 constexpr int64_t kMaxResultPixels = int64_t(1) << 15;
@@ -299,11 +300,6 @@ struct Faults {
     std::abort();
 }
 
-template <size_t... I>
-std::string AuditOf(const Host& host, const std::array<const void*, kMaxHeld>& alive, std::index_sequence<I...>) {
-    return host.AuditProblems({alive[I]...});
-}
-
 // Every word as stored, row by row; none for no picture.
 std::vector<uint32_t> RawWords(const Host& host, REALpicture picture) {
     std::vector<uint32_t> words;
@@ -542,9 +538,7 @@ private:
     }
 
     void CheckHost(const Call& call) {
-        std::array<const void*, kMaxHeld> alive{};
-        std::copy(held_.begin(), held_.end(), alive.begin());
-        std::string problems = AuditOf(*host_, alive, std::make_index_sequence<kMaxHeld>());
+        const std::string problems = zpxtest::AuditOf(*host_, held_);
         if (!problems.empty()) Fail("the host's audit is not clean:\n" + problems, call.Describe());
         for (size_t i = 0; i < held_.size(); ++i) {
             for (REALpicture picture : {held_[i], host_->MaskOf(held_[i])}) {

@@ -2,9 +2,7 @@
 
 #include "tests/support/Pictures.h"
 
-#include <algorithm>
 #include <ostream>
-#include <utility>
 
 namespace zpxtest {
 
@@ -95,21 +93,6 @@ std::vector<uint32_t> RawWords(const zpxhost::Host& host, REALpicture picture) {
         for (int x = 0; x < host.Width(picture); ++x) words.push_back(host.RawWord(picture, x, y));
     }
     return words;
-}
-
-namespace {
-template <size_t... I>
-std::string AuditOfArray(const zpxhost::Host& host, const std::array<const void*, 16>& alive,
-                         std::index_sequence<I...>) {
-    return host.AuditProblems({alive[I]...});
-}
-}  // namespace
-
-std::string AuditOf(const zpxhost::Host& host, const std::vector<REALpicture>& alive) {
-    std::array<const void*, 16> padded{};
-    if (alive.size() > padded.size()) return "more pictures than the audit takes";
-    std::copy(alive.begin(), alive.end(), padded.begin());
-    return AuditOfArray(host, padded, std::make_index_sequence<16>());
 }
 
 std::vector<zpxhost::Spoiled> SpoilsOf(zpxhost::AppKind app) {

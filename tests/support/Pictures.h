@@ -2,7 +2,6 @@
 // runs in: each bitmap layout with padded rows, console and web buffers.
 #pragma once
 
-#include <array>
 #include <functional>
 #include <map>
 #include <optional>
@@ -12,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "host/Host.h"
+#include "tests/support/Audit.h"
 
 namespace zpxtest {
 
@@ -54,9 +54,6 @@ std::vector<std::vector<int>> RedRows(const zpxhost::Host& host, REALpicture pic
 // Every pixel as stored, row by row, compared in tests across layouts.
 std::vector<RGBA> StoredPixels(const zpxhost::Host& host, REALpicture picture);
 std::vector<uint32_t> RawWords(const zpxhost::Host& host, REALpicture picture);
-
-// The host's audit, expecting these pictures alive (at most 16).
-std::string AuditOf(const zpxhost::Host& host, const std::vector<REALpicture>& alive);
 
 // Pictures a test keeps to its end, when the host's audit must find them
 // alive and nothing else left behind; then they are released.
