@@ -99,12 +99,12 @@ TEST_F(Draw, NilPicturesRaiseWithTheirOwnMessages) {
 }
 
 TEST_F(Draw, AViewThatCannotBeOpenedLeavesTheDestinationUntouched) {
-    Host console(zpxtest::HostOf(zpxhost::AppKind::Console));  // no private copy stands in for a source
-    console.LoadEntry(REALPluginMain);
-    REALpicture source = zpxtest::MakePicture(console, 3, 2, false, zpxtest::TestPattern);
+    zpxtest::LoadedHost loaded(zpxtest::HostOf(zpxhost::AppKind::Console));  // no private copy stands in for a source
+    Host& console = loaded.host;
+    REALpicture source = loaded.keep(zpxtest::MakePicture(console, 3, 2, false, zpxtest::TestPattern));
     zpxtest::AttachMask(console, source, [](int, int) { return 0; });
     REALpicture mask = console.MaskOf(source);
-    REALpicture destination = MakeGrey(console, {{5, 6}, {7, 8}});
+    REALpicture destination = loaded.keep(MakeGrey(console, {{5, 6}, {7, 8}}));
     const std::vector<uint32_t> before = RawWords(console, destination);
     for (REALpicture refused : {mask, destination, source}) {
         console.RefuseLock(refused, REALdescriptionConsoleBuffer);
@@ -114,8 +114,6 @@ TEST_F(Draw, AViewThatCannotBeOpenedLeavesTheDestinationUntouched) {
         EXPECT_EQ(console.AuditProblems({source, destination}), "");
     }
     EXPECT_TRUE(console.Raised().empty());
-    console.Release(source);
-    console.Release(destination);
 }
 
 // The views open mask, destination, source and close the other way round;
