@@ -31,6 +31,7 @@
 #include "resample/Resampler.h"
 #include "scale/Scalers.h"
 #include "tests/support/AllocationFaults.h"
+#include "tests/support/Audit.h"
 #include "tests/support/TestClock.h"
 
 namespace {
@@ -47,7 +48,7 @@ struct HostCodeThrew {};
 constexpr int kMaxPictureSide = 64;
 constexpr int kMaxPictures = 4;
 constexpr int kMaxCalls = 8;
-constexpr size_t kMaxHeld = 16;
+constexpr size_t kMaxHeld = zpxtest::kMaxAudited;
 // Results a call may legitimately make are kept small so that a run stays
 // fast; sizes the library must refuse are passed through unchanged.
 constexpr int64_t kMaxResultPixels = int64_t(1) << 15;
@@ -74,26 +75,12 @@ const std::optional<double> kVersions[] = {std::nullopt, 0.0,    -1.0,   2009.0,
                                            2011.041,     2012.0, 2012.5, 2012.999, 3000.0,   3000.5,   1e300,   kInf};
 // Entries a host may lack. The reference and unlock entries are not among
 // them: without those nothing taken could ever be given back.
-const char* const kEntryNames[] = {"REALGetPropValueInt",
-                                   "REALGetPropValueBool",
-                                   "REALSetPropValueString",
-                                   "REALSetPropValueInt",
-                                   "PluginNewInstance",
-                                   "REALLoadObjectMethod",
-                                   "pluginObjectType",
-                                   "newPicture",
-                                   "pluginPictureGraphicsGetter",
-                                   "REALGetPictureMask",
-                                   "REALLockPictureDescription",
-                                   "REALPictureClearCache",
-                                   "PluginRegisterClassExtension",
-                                   "PluginRegisterModule",
-                                   "RuntimeRaiseException",
-                                   "REALYieldToRB",
-                                   "REALBuildString",
-                                   "REALSetStringEncoding",
-                                   "REALGetRBVersion",
-                                   "RegisterPluginVersion"};
+const char* const kEntryNames[] = {
+    "REALGetPropValueInt", "REALGetPropValueBool", "REALSetPropValueString", "REALSetPropValueInt",
+    "PluginNewInstance", "REALLoadObjectMethod", "pluginObjectType", "newPicture", "pluginPictureGraphicsGetter",
+    "REALGetPictureMask", "REALLockPictureDescription", "REALPictureClearCache", "PluginRegisterClassExtension",
+    "PluginRegisterModule", "RuntimeRaiseException", "REALYieldToRB", "REALBuildString", "REALSetStringEncoding",
+    "REALGetRBVersion", "RegisterPluginVersion"};
 const char* const kClassNames[] = {"Picture", "NilObjectException", "OutOfMemoryException", "RuntimeException"};
 const HostMethod kHostMethods[] = {HostMethod::DrawPicture, HostMethod::PictureConstructor, HostMethod::CopyMask,
                                    HostMethod::SetMask};
@@ -313,13 +300,10 @@ struct Faults {
     std::abort();
 }
 
-template <size_t... I>
-std::string AuditOf(const Host& host, const std::array<const void*, kMaxHeld>& alive, std::index_sequence<I...>) {
-    return host.AuditProblems({alive[I]...});
-}
-
+// Every word as stored, row by row; none for no picture.
 std::vector<uint32_t> RawWords(const Host& host, REALpicture picture) {
     std::vector<uint32_t> words;
+    if (picture == nullptr) return words;
     for (int y = 0; y < host.Height(picture); ++y) {
         for (int x = 0; x < host.Width(picture); ++x) words.push_back(host.RawWord(picture, x, y));
     }
@@ -554,9 +538,7 @@ private:
     }
 
     void CheckHost(const Call& call) {
-        std::array<const void*, kMaxHeld> alive{};
-        std::copy(held_.begin(), held_.end(), alive.begin());
-        std::string problems = AuditOf(*host_, alive, std::make_index_sequence<kMaxHeld>());
+        const std::string problems = zpxtest::AuditOf(*host_, held_);
         if (!problems.empty()) Fail("the host's audit is not clean:\n" + problems, call.Describe());
         for (size_t i = 0; i < held_.size(); ++i) {
             for (REALpicture picture : {held_[i], host_->MaskOf(held_[i])}) {
@@ -594,17 +576,17 @@ private:
             faults.yieldHook.picture = sourceChoice - 1;
             faults.yieldHook.word = input_.ConsumeIntegral<uint32_t>();
         }
-        std::vector<uint32_t> before = destination ? RawWords(*host_, destination) : std::vector<uint32_t>();
-        std::vector<uint32_t> sourceBefore = source ? RawWords(*host_, source) : std::vector<uint32_t>();
+        const std::vector<uint32_t> before = RawWords(*host_, destination);
+        const std::vector<uint32_t> sourceBefore = RawWords(*host_, source);
         const PixelPath path = ActivePixelPath();
         Outcome fast = Attempt(call, faults);
-        std::vector<uint32_t> fastBytes = destination ? RawWords(*host_, destination) : Bytes(fast.picture);
+        const std::vector<uint32_t> fastBytes = RawWords(*host_, destination ? destination : fast.picture);
         if (source) Restore(source, sourceBefore);
         if (destination) Restore(destination, before);
         ForcePixelPath(PixelPath::Plain);
         Outcome plain = Attempt(call, faults);
         ForcePixelPath(path);
-        std::vector<uint32_t> plainBytes = destination ? RawWords(*host_, destination) : Bytes(plain.picture);
+        const std::vector<uint32_t> plainBytes = RawWords(*host_, destination ? destination : plain.picture);
         const bool sameShape = (fast.picture == nullptr) == (plain.picture == nullptr) && fast.drawn == plain.drawn &&
                                SameShape(fast.picture, plain.picture);
         if (!sameShape || fastBytes != plainBytes)
@@ -624,14 +606,6 @@ private:
             return text;
         }
         return " (" + std::to_string(fast.size()) + " pixels, plain " + std::to_string(plain.size()) + ")";
-    }
-
-    std::vector<uint32_t> Bytes(REALpicture picture) const {
-        if (picture == nullptr) return {};
-        const std::vector<uint8_t> stored = host_->ReadRGBA(picture, false);
-        std::vector<uint32_t> words(stored.size() / 4);
-        std::memcpy(words.data(), stored.data(), words.size() * 4);
-        return words;
     }
 
     bool SameShape(REALpicture a, REALpicture b) const {

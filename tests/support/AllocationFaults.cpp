@@ -6,7 +6,6 @@ extern "C" void* __real_calloc(size_t count, size_t size);
 
 namespace {
 int gFailAt = 0;
-bool gFailAll = false;
 int gSeen = 0;
 size_t gLargest = 0;
 }  // namespace
@@ -15,7 +14,7 @@ extern "C" void* __wrap_calloc(size_t count, size_t size) {
     ++gSeen;
     size_t bytes = count * size;
     if (size != 0 && bytes / size == count && bytes > gLargest) gLargest = bytes;
-    if (gFailAll || gSeen == gFailAt) return nullptr;
+    if (gSeen == gFailAt) return nullptr;
     return __real_calloc(count, size);
 }
 
@@ -25,12 +24,10 @@ void FailNthAllocation(int n) {
     gSeen = 0;
     gFailAt = n;
 }
-void FailAllAllocations(bool fail) { gFailAll = fail; }
 int AllocationsSeen() { return gSeen; }
 size_t LargestAllocation() { return gLargest; }
 void ResetAllocationFaults() {
     gFailAt = 0;
-    gFailAll = false;
     gSeen = 0;
     gLargest = 0;
 }

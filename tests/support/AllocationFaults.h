@@ -8,8 +8,6 @@ namespace zpxtest {
 
 // Counts callocs from now on; the n-th (1-based) returns null; 0 fails none.
 void FailNthAllocation(int n);
-// Every calloc from now on fails until reset.
-void FailAllAllocations(bool fail);
 int AllocationsSeen();
 // Largest byte size asked for since the last reset.
 size_t LargestAllocation();

@@ -15,13 +15,16 @@ std::vector<HostSetup> EveryLayout() {
         config.rowPadding = 4 * layout;
         setups.push_back({"Desktop" + std::to_string(layout), config});
     }
-    zpxhost::HostConfig console;
-    console.app = zpxhost::AppKind::Console;
-    setups.push_back({"Console", console});
-    zpxhost::HostConfig web;
-    web.app = zpxhost::AppKind::Web;
-    setups.push_back({"Web", web});
+    setups.push_back({"Console", HostOf(zpxhost::AppKind::Console)});
+    setups.push_back({"Web", HostOf(zpxhost::AppKind::Web)});
     return setups;
+}
+
+zpxhost::HostConfig HostOf(zpxhost::AppKind app, std::optional<double> version) {
+    zpxhost::HostConfig config;
+    config.app = app;
+    config.version = version;
+    return config;
 }
 
 std::vector<HostSetup> DesktopAndConsole() {

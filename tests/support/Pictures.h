@@ -4,12 +4,14 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "host/Host.h"
+#include "tests/support/Audit.h"
 
 namespace zpxtest {
 
@@ -23,6 +25,13 @@ struct HostSetup {
 std::vector<HostSetup> EveryLayout();
 // Desktop layout 1 and console: for tests whose subject is not the layout.
 std::vector<HostSetup> DesktopAndConsole();
+// A host of this application kind and version, the rest as by default.
+zpxhost::HostConfig HostOf(zpxhost::AppKind app, std::optional<double> version = 2019.0);
+// A host entry as the library would resolve it.
+template <typename Fn>
+Fn Entry(const char* name) {
+    return reinterpret_cast<Fn>(zpxhost::Host::Resolve(name));
+}
 inline void PrintTo(const HostSetup& setup, std::ostream* out) { *out << setup.name; }
 std::string SetupName(const ::testing::TestParamInfo<HostSetup>& info);
 
@@ -45,6 +54,30 @@ std::vector<std::vector<int>> RedRows(const zpxhost::Host& host, REALpicture pic
 // Every pixel as stored, row by row, compared in tests across layouts.
 std::vector<RGBA> StoredPixels(const zpxhost::Host& host, REALpicture picture);
 std::vector<uint32_t> RawWords(const zpxhost::Host& host, REALpicture picture);
+
+// Pictures a test keeps to its end, when the host's audit must find them
+// alive and nothing else left behind; then they are released.
+class KeptPictures {
+public:
+    explicit KeptPictures(zpxhost::Host& host) : host_(host) {}
+    KeptPictures(const KeptPictures&) = delete;
+    KeptPictures& operator=(const KeptPictures&) = delete;
+    ~KeptPictures() {
+        if (pictures_.empty()) return;
+        EXPECT_EQ(AuditOf(host_, pictures_), "");
+        for (REALpicture picture : pictures_) {
+            if (picture != nullptr) host_.Release(picture);
+        }
+    }
+    REALpicture operator()(REALpicture picture) {
+        pictures_.push_back(picture);
+        return picture;
+    }
+
+private:
+    zpxhost::Host& host_;
+    std::vector<REALpicture> pictures_;
+};
 
 // Every way a description that a host of this kind hands out can be spoiled.
 std::vector<zpxhost::Spoiled> SpoilsOf(zpxhost::AppKind app);

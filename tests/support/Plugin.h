@@ -18,12 +18,20 @@
 
 namespace zpxtest {
 
+// A host with the library loaded, and the pictures its test keeps.
+struct LoadedHost {
+    explicit LoadedHost(zpxhost::HostConfig config = {}) : host(config) { host.LoadEntry(REALPluginMain); }
+    zpxhost::Host host;
+    KeptPictures keep{host};
+};
+
 template <class Base>
 class WithPlugin : public Base {
 protected:
     void SetUp() override { host.LoadEntry(REALPluginMain); }
     void TearDown() override { ResetAllocationFaults(); }
     zpxhost::Host host{ConfigOfParameter()};
+    KeptPictures keep{host};
 
 private:
     zpxhost::HostConfig ConfigOfParameter() {

@@ -84,12 +84,7 @@ struct Variant {
     bool mask;
     bool antiAlias;
 
-    HostConfig Config() const {
-        HostConfig config;
-        config.app = host.app;
-        config.version = host.version;
-        return config;
-    }
+    HostConfig Config() const { return zpxtest::HostOf(host.app, host.version); }
     std::string Name() const {
         return std::string(NameOf(method)) + host.name + (alpha ? "Alpha" : "") + (mask ? "Mask" : "") +
                (antiAlias ? "AntiAlias" : "");

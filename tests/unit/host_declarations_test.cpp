@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "host/Host.h"
+#include "tests/support/Pictures.h"
 
 namespace {
 
@@ -19,10 +20,7 @@ using zpxhost::ParseDeclaration;
 using zpxhost::Value;
 using zpxhost::ValueType;
 
-template <typename Fn>
-Fn Entry(const char* name) {
-    return reinterpret_cast<Fn>(Host::Resolve(name));
-}
+using zpxtest::Entry;
 
 // Declarations with defaults in either form are read by the calls below.
 TEST(HostDeclarations, ReadsTheHostsOwnMethodsAndRefusesMalformedOnes) {

@@ -1,27 +1,35 @@
-// The emulated host's pictures, where a wrong host would go unnoticed by the
-// library's tests: pixel layouts, padded and scattered rows, which locks are
-// granted and how they are counted, and the switches that make creation fail.
-// (Pictures made through the Picture constructor are the library's alpha
-// results in every layout test.)
+// The emulated host, where a wrong host would go unnoticed by the library's
+// tests: its reference counting and audit, on which every test relies to see
+// what was left behind; pixel layouts, padded and scattered rows, which locks
+// are granted and how they are counted; the switches that make creation
+// fail; and its drawing: copies one to one in every layout (the private copy
+// the library reads is tried in one only), a masked source composited, and
+// the switches on its methods. (Pictures made through the Picture constructor
+// are the library's alpha results in every layout test; masks made and
+// copied from alpha, and alpha drawn over white, are what ScaleMaskLayouts
+// expects. The resolver's switches and counts are read back in
+// registration_test's HostEntries, the exceptions it records in
+// strings_exceptions_test, its strings and yielding there and in yield_test.)
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <memory>
+#include <stdexcept>
+#include <string>
 #include <tuple>
 
 #include "host/Host.h"
 #include "platform/CGBitmapContext.h"
+#include "tests/support/Pictures.h"
 
 namespace {
 
 using zpxhost::AppKind;
 using zpxhost::Host;
 using zpxhost::HostConfig;
+using zpxhost::HostMethod;
 using zpxhost::RGBA;
-
-template <typename Fn>
-Fn Entry(const char* name) {
-    return reinterpret_cast<Fn>(Host::Resolve(name));
-}
+using zpxtest::Entry;
+using zpxtest::HostOf;
 
 bool Lock(REALpicture picture, REALpictureDescription* description, int32_t kind) {
     return Entry<REALLockPictureDescriptionFn>("REALLockPictureDescription")(picture, description, kind);
@@ -29,10 +37,71 @@ bool Lock(REALpicture picture, REALpictureDescription* description, int32_t kind
 
 void Unlock(REALpicture picture) { Entry<REALUnlockPictureDescriptionFn>("unlockPictureDescription")(picture); }
 
-HostConfig App(AppKind app) {
-    HostConfig config;
-    config.app = app;
-    return config;
+void LockObject(const void* object) {
+    Entry<REALLockObjectFn>("REALLockObject")(static_cast<REALobject>(const_cast<void*>(object)));
+}
+void UnlockObject(const void* object) {
+    Entry<REALUnlockObjectFn>("REALUnlockObject")(static_cast<REALobject>(const_cast<void*>(object)));
+}
+
+void* Method(const void* object, const char* declaration) {
+    return Entry<REALLoadObjectMethodFn>("REALLoadObjectMethod")(static_cast<REALobject>(const_cast<void*>(object)),
+                                                                 declaration);
+}
+
+void Draw(REALpicture destination, REALpicture source, int x, int y, int w, int h) {
+    REALobject graphics = Entry<REALGetPictureGraphicsFn>("pluginPictureGraphicsGetter")(destination);
+    ASSERT_NE(graphics, nullptr);
+    // Given back also when the host's drawing throws.
+    const std::unique_ptr<void, void (*)(const void*)> held(graphics, UnlockObject);
+    auto drawPicture = reinterpret_cast<REALGraphicsDrawPictureFn>(Method(graphics, REAL_DRAWPICTURE_DECLARATION));
+    ASSERT_NE(drawPicture, nullptr);
+    drawPicture(graphics, source, x, y, w, h, 0, 0, -10000, -10000);
+}
+
+TEST(HostAudit, CatchesALeakAndAnOverReleaseWithoutCrashing) {
+    Host host;
+    REALpicture kept = host.NewPicture(2, 2, false);
+    REALpicture leaked = host.NewPicture(1, 1, false);
+    EXPECT_NE(host.AuditProblems({kept}).find("leaked: #2 Picture 1x1"), std::string::npos);
+    LockObject(kept);
+    EXPECT_NE(host.AuditProblems({kept, leaked}).find("2 references"), std::string::npos);
+    UnlockObject(kept);
+    EXPECT_EQ(host.AuditProblems({kept, leaked}), "");
+
+    UnlockObject(leaked);
+    UnlockObject(leaked);  // one too many
+    int unknown = 0;
+    UnlockObject(&unknown);
+    std::string problems = host.AuditProblems({kept});
+    EXPECT_NE(problems.find("REALUnlockObject: #2 Picture 1x1 is already dead"), std::string::npos) << problems;
+    EXPECT_NE(problems.find("is no object of this host"), std::string::npos) << problems;
+    EXPECT_NE(host.AuditProblems({kept, leaked}).find("expected #2 Picture 1x1 alive, but it is dead"),
+              std::string::npos);
+    EXPECT_EQ(host.RefCount(leaked), 0);
+
+    REALpictureDescription description{};
+    ASSERT_TRUE(Lock(kept, &description, 8));
+    host.Release(kept);
+    EXPECT_NE(host.AuditProblems({}).find("#1 Picture 2x2 died with its description still locked"), std::string::npos);
+}
+
+TEST(HostAudit, ReferencesHeldByHostObjectsAreTheHostsOwn) {
+    Host host;
+    REALpicture picture = host.NewPicture(2, 2, false);
+    REALpicture mask = Entry<REALGetPictureMaskFn>("REALGetPictureMask")(picture, true);
+    ASSERT_NE(mask, nullptr);
+    EXPECT_EQ(host.RefCount(mask), 2);
+    UnlockObject(mask);
+    EXPECT_EQ(host.AuditProblems({picture}), "") << "the picture holds its mask";
+
+    REALobject graphics = Entry<REALGetPictureGraphicsFn>("pluginPictureGraphicsGetter")(picture);
+    ASSERT_NE(graphics, nullptr);
+    EXPECT_NE(host.AuditProblems({picture}).find("leaked: #3 Graphics of #1"), std::string::npos);
+    UnlockObject(graphics);
+    host.Release(picture);
+    EXPECT_EQ(host.AuditProblems({}), "");
+    EXPECT_TRUE(host.LiveObjects().empty()) << "the mask died with its picture";
 }
 
 // Where each kind of picture keeps its colour: red, green, blue and the fourth
@@ -63,9 +132,9 @@ TEST(HostLayouts, PicturesStoreColourWhereTheirLayoutSays) {
         {"plain 6", desktop(6, 2), false, 0xFFFFFFFFu, 0x3264C8FFu, {200, 100, 50, 255}, 6},
         {"alpha 1", desktop(6, 1), true, 0u, 0x80193264u, {100, 50, 25, 128}, 1},
         {"alpha 2", desktop(6, 2), true, 0u, 0x19326480u, {100, 50, 25, 128}, 2},
-        {"console plain", App(AppKind::Console), false, 0x00FFFFFFu, 0x00C86432u, {200, 100, 50, 255}, 8},
+        {"console plain", HostOf(AppKind::Console), false, 0x00FFFFFFu, 0x00C86432u, {200, 100, 50, 255}, 8},
         // Transparency rather than opacity, 255 for fully transparent.
-        {"web alpha", App(AppKind::Web), true, 0xFF000000u, 0x7FC86432u, {200, 100, 50, 128}, 8},
+        {"web alpha", HostOf(AppKind::Web), true, 0xFF000000u, 0x7FC86432u, {200, 100, 50, 128}, 8},
     };
     for (const Case& c : cases) {
         Host host(c.config);
@@ -107,7 +176,7 @@ TEST(HostPictures, RowPaddingAndScatteredRowsAreCheckedBySentinels) {
     desktop.Release(picture);
 
     // Console rows lie apart and downwards, so that code assuming one block fails.
-    Host console(App(AppKind::Console));
+    Host console(HostOf(AppKind::Console));
     picture = console.NewPicture(3, 4, false);
     ASSERT_TRUE(Lock(picture, &description, REALdescriptionConsoleBuffer));
     auto* block = static_cast<REALconsoleBuffer*>(description.data);
@@ -131,7 +200,7 @@ TEST(HostPictures, EachApplicationKindLocksInItsOwnKindOnly) {
                                                      {AppKind::Web, false, true},
                                                      {AppKind::None, false, false}};
     for (auto [app, bitmap, console] : cases) {
-        Host host(App(app));
+        Host host(HostOf(app));
         REALpicture picture = host.NewPicture(2, 2, true);
         REALpictureDescription description{};
         EXPECT_EQ(Lock(picture, &description, REALdescriptionBitmapContext), bitmap);
@@ -167,9 +236,7 @@ TEST(HostPictures, LocksAreCountedAndRefusedOnesHeldByOlderHosts) {
         host.Release(picture);
     }
     // An older host holds a refused lock until it is undone.
-    HostConfig config;
-    config.version = 2011.04;
-    Host older(config);
+    Host older(HostOf(AppKind::Desktop, 2011.04));
     REALpicture picture = older.NewPicture(1, 1, false);
     older.RefuseLocks(REALdescriptionBitmapContext);
     EXPECT_FALSE(Lock(picture, &description, REALdescriptionBitmapContext));
@@ -191,7 +258,7 @@ const void* FirstRow(const REALpictureDescription& description) {
 TEST(HostPictures, PixelsMoveWhenTheLastLockEnds) {
     for (AppKind app : {AppKind::Desktop, AppKind::Console}) {
         for (bool moves : {true, false}) {
-            HostConfig config = App(app);
+            HostConfig config = HostOf(app);
             config.movePixelsOnUnlock = moves;
             Host host(config);
             const int32_t kind = app == AppKind::Desktop ? REALdescriptionBitmapContext : REALdescriptionConsoleBuffer;
@@ -234,6 +301,52 @@ TEST(HostPictures, CreationFailsOnRequestAndInstancesCountToo) {
     EXPECT_EQ(host.PictureCreations(), 6);
     for (REALpicture p : {third, first, after}) host.Release(p);
     EXPECT_EQ(host.AuditProblems({}), "");
+}
+
+// In every layout: a copy one to one, and a masked source composited (black
+// opaque, white transparent, 153 at 40% coverage).
+TEST(HostDrawPicture, CopiesOneToOneAndAppliesTheSourceMask) {
+    for (const zpxtest::HostSetup& setup : zpxtest::EveryLayout()) {
+        Host host(setup.config);
+        zpxtest::KeptPictures keep(host);
+        REALpicture source = keep(zpxtest::MakePicture(host, 3, 2, false, zpxtest::TestPattern));
+        REALpicture destination = keep(host.NewPicture(3, 2, false));
+        Draw(destination, source, 0, 0, 3, 2);
+        EXPECT_EQ(host.ReadRGBA(destination, true), host.ReadRGBA(source, true)) << setup.name;
+        EXPECT_TRUE(host.PaddingIntact(destination)) << setup.name;
+        REALpicture blue = keep(zpxtest::MakePicture(host, 3, 1, false, [](int, int) { return RGBA{0, 0, 200, 255}; }));
+        const int levels[] = {0, 255, 153};
+        zpxtest::AttachMask(host, blue, [&](int x, int) { return levels[x]; });
+        REALpicture red = keep(zpxtest::MakePicture(host, 3, 1, false, [](int, int) { return RGBA{100, 0, 0, 255}; }));
+        Draw(red, blue, 0, 0, 3, 1);
+        EXPECT_EQ(zpxtest::StoredPixels(host, red),
+                  (std::vector<RGBA>{{0, 0, 200, 255}, {100, 0, 0, 255}, {60, 0, 80, 255}}))
+            << setup.name;
+    }
+}
+
+TEST(HostMethods, FoundByExactDeclarationSwitchedOffOrThrowing) {
+    Host host;
+    zpxtest::KeptPictures keep(host);
+    REALpicture picture = keep(host.NewPicture(2, 2, false));
+    REALpicture source = keep(host.NewPicture(2, 2, false));
+    host.SetPixel(source, 0, 0, {1, 2, 3, 255});
+    EXPECT_EQ(Method(picture, "copymask as picture"), nullptr);
+    EXPECT_EQ(Method(picture, REAL_DRAWPICTURE_DECLARATION), nullptr) << "a Graphics method";
+    host.SetMethodMissing(HostMethod::CopyMask);
+    EXPECT_EQ(Method(picture, REAL_COPYMASK_DECLARATION), nullptr);
+
+    host.SetMethodHook(HostMethod::DrawPicture, [] { throw std::runtime_error("drawing failed"); });
+    EXPECT_THROW(Draw(picture, source, 0, 0, 2, 2), std::runtime_error);
+    EXPECT_EQ(host.GetPixel(picture, 0, 0), (RGBA{255, 255, 255, 255}));
+    host.SetMethodHook(HostMethod::SetMask, [] { throw std::runtime_error("no mask today"); });
+    auto setMask = reinterpret_cast<REALSetMaskFn>(Method(picture, REAL_SETMASK_DECLARATION));
+    EXPECT_THROW(setMask(ObjectOf(picture), source), std::runtime_error);
+    EXPECT_EQ(host.MaskOf(picture), nullptr);
+    EXPECT_EQ(host.MethodCalls(HostMethod::SetMask), 1);
+
+    host.SetGraphicsMissing();
+    EXPECT_EQ(Entry<REALGetPictureGraphicsFn>("pluginPictureGraphicsGetter")(picture), nullptr);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "plugin/HostCallbacks.h"
 #include "plugin/PluginMain.h"
 #include "tests/support/AllocationFaults.h"
+#include "tests/support/Pictures.h"
 
 namespace {
 
@@ -31,29 +32,7 @@ const char* const kDeclarations[] = {
 
 void FakeMethod() {}
 
-// A class record like the library's own, with all five rows, made fresh for
-// each load since loading converts its flags in place.
-struct FiveMethodClass {
-    REALmethodDefinition rows[5];
-    REALclassDefinition record{};
-
-    FiveMethodClass() {
-        for (int i = 0; i < 5; ++i) {
-            rows[i] = {reinterpret_cast<void*>(FakeMethod), nullptr, kDeclarations[i], REALdefaultMethodFlags, 0, 0};
-        }
-        record.version = 13;
-        record.name = "Picture";
-        record.methods = rows;
-        record.methodCount = 5;
-        record.mFlags = REALdefaultMethodFlags;
-    }
-};
-
-HostConfig WithVersion(std::optional<double> version) {
-    HostConfig config;
-    config.version = version;
-    return config;
-}
+HostConfig WithVersion(std::optional<double> version) { return zpxtest::HostOf(zpxhost::AppKind::Desktop, version); }
 
 struct Expectation {
     std::optional<double> version;
@@ -63,39 +42,6 @@ struct Expectation {
     size_t rowWords;
 };
 
-class RegistrationByVersion : public ::testing::TestWithParam<Expectation> {};
-
-TEST_P(RegistrationByVersion, ChoosesRecordVersionFlagsAndForm) {
-    const Expectation& expected = GetParam();
-    Host host(WithVersion(expected.version));
-    FiveMethodClass picture;
-    PluginMainWith(Host::Resolve, &picture.record);
-
-    const Registration registered = host.Registered();
-    EXPECT_EQ(host.PluginVersion(), static_cast<int>(expected.recordVersion));
-    ASSERT_EQ(registered.form, expected.form);
-    EXPECT_EQ(registered.recordVersion, expected.recordVersion);
-    ASSERT_EQ(registered.rows.size(), 5u);
-    for (size_t i = 0; i < 5; ++i) {
-        const Registration::Row& row = registered.rows[i];
-        EXPECT_EQ(row.function, reinterpret_cast<void*>(FakeMethod));
-        EXPECT_EQ(row.setter, nullptr);
-        EXPECT_EQ(row.flags, expected.flags) << "row " << i;
-        EXPECT_EQ(row.extra.size(), expected.rowWords - 4);
-        if (expected.form == Registration::ClassExtension) {
-            EXPECT_EQ(row.declaration, kDeclarations[i]);
-        }
-    }
-    if (expected.form == Registration::ClassExtension) {
-        EXPECT_EQ(registered.name, "Picture");
-        EXPECT_EQ(registered.classFlags, expected.flags);
-        EXPECT_EQ(registered.words.size(), expected.recordVersion == 9 ? 25u : 29u);
-    } else {
-        EXPECT_EQ(registered.name, "PictureTessaroExtensionZPX");
-        EXPECT_EQ(registered.words.size(), 24u);
-    }
-}
-
 const Expectation kGenerations[] = {
     {std::nullopt, 9, Registration::ClassExtension, 0, 4}, {2010.028, 9, Registration::ClassExtension, 0, 4},
     {2010.029, 9, Registration::ClassExtension, 4, 4},     {2012.0, 10, Registration::ClassExtension, 4, 6},
@@ -103,7 +49,41 @@ const Expectation kGenerations[] = {
     {2013.04, 13, Registration::Module, 0x14, 6},          {2999.9, 13, Registration::Module, 0x14, 6},
     {3000.0, 13, Registration::ClassExtension, 4, 6}};
 
-INSTANTIATE_TEST_SUITE_P(HostGenerations, RegistrationByVersion, ::testing::ValuesIn(kGenerations));
+// The record version, flags and form each host generation gets; the module
+// form's rows take the receiver as their first parameter.
+void ExpectRegisteredFor(const Host& host, const Expectation& expected, const std::string& name) {
+    const Registration registered = host.Registered();
+    EXPECT_EQ(host.PluginVersion(), static_cast<int>(expected.recordVersion)) << name;
+    ASSERT_EQ(registered.form, expected.form) << name;
+    EXPECT_EQ(registered.recordVersion, expected.recordVersion) << name;
+    ASSERT_EQ(registered.rows.size(), 5u) << name;
+    for (size_t i = 0; i < 5; ++i) {
+        const Registration::Row& row = registered.rows[i];
+        EXPECT_NE(row.function, nullptr) << name;
+        EXPECT_EQ(row.setter, nullptr) << name;
+        EXPECT_EQ(row.flags, expected.flags) << name << ", row " << i;
+        EXPECT_EQ(row.extra, std::vector<REALword>(expected.rowWords - 4, 0)) << name;
+        if (expected.form == Registration::ClassExtension) {
+            EXPECT_EQ(row.declaration, kDeclarations[i]) << name;
+        }
+    }
+    if (expected.form == Registration::ClassExtension) {
+        EXPECT_EQ(registered.name, "Picture") << name;
+        EXPECT_EQ(registered.classFlags, expected.flags) << name;
+        EXPECT_EQ(registered.words.size(), expected.recordVersion == 9 ? 25u : 29u) << name;
+        return;
+    }
+    EXPECT_EQ(registered.name, "PictureTessaroExtensionZPX") << name;
+    EXPECT_EQ(registered.classFlags, 0u) << name;
+    EXPECT_EQ(registered.words.size(), 24u) << name;
+    EXPECT_EQ(registered.rows[0].declaration,
+              "DrawPictureFZPX(extends ref as Picture, pic as picture, x as double, y as double, alpha as double = "
+              "1.0, yield as integer = 0) as boolean")
+        << name;
+    EXPECT_EQ(registered.rows[4].declaration,
+              "BlurZPX(extends ref as Picture, Radius as double, yield as integer = 0) as picture")
+        << name;
+}
 
 std::vector<uint32_t> FlagsOf(const std::vector<Registration::Row>& rows) {
     std::vector<uint32_t> flags;
@@ -125,13 +105,9 @@ TEST(Registration, EveryLoadRegistersAfreshWhateverCameBefore) {
             for (const Expectation* load : {&first, &second}) {
                 Host host(WithVersion(load->version));
                 host.LoadEntry(REALPluginMain);
-                const Registration registered = host.Registered();
-                const std::string name = ::testing::PrintToString(first.version) + " then " +
-                                         ::testing::PrintToString(second.version);
-                EXPECT_EQ(registered.form, load->form) << name;
-                EXPECT_EQ(registered.recordVersion, load->recordVersion) << name;
-                EXPECT_EQ(FlagsOf(registered.rows), std::vector<uint32_t>(5, load->flags)) << name;
-                EXPECT_EQ(registered.classFlags, load->form == Registration::ClassExtension ? load->flags : 0u) << name;
+                ExpectRegisteredFor(host, *load,
+                                    ::testing::PrintToString(first.version) + " then " +
+                                        ::testing::PrintToString(second.version));
             }
         }
     }
@@ -229,22 +205,6 @@ TEST(Registration, EveryTableAndEveryWayTheModuleFormStops) {
     }
 }
 
-TEST(Registration, ModuleRowsCarryTheReceiverAsFirstParameter) {
-    Host host(WithVersion(2013.0));
-    FiveMethodClass picture;
-    PluginMainWith(Host::Resolve, &picture.record);
-    const Registration& registered = host.Registered();
-    ASSERT_EQ(registered.rows.size(), 5u);
-    EXPECT_EQ(registered.rows[0].declaration,
-              "DrawPictureFZPX(extends ref as Picture, pic as picture, x as double, y as double, alpha as double = "
-              "1.0, yield as integer = 0) as boolean");
-    EXPECT_EQ(registered.rows[4].declaration,
-              "BlurZPX(extends ref as Picture, Radius as double, yield as integer = 0) as picture");
-    for (const Registration::Row& row : registered.rows) {
-        EXPECT_EQ(row.extra, (std::vector<REALword>{0, 0}));
-    }
-}
-
 TEST(Registration, ModuleGetsASetterRowBeforeItsMethodRow) {
     Host host(WithVersion(2013.04));
     REALmethodDefinition rows[] = {
@@ -266,8 +226,7 @@ TEST(Registration, ModuleGetsASetterRowBeforeItsMethodRow) {
 
 TEST(HostEntries, AnAnsweredEntryIsAskedOnceAndAMissingOneAgain) {
     Host host;
-    FiveMethodClass picture;
-    PluginMainWith(Host::Resolve, &picture.record);
+    host.LoadEntry(REALPluginMain);
     host.ResetAsks();
     REALpicture one = host.NewPicture(2, 2, false);
     int32_t width = 0;
@@ -290,8 +249,7 @@ TEST(HostEntries, AnAnsweredEntryIsAskedOnceAndAMissingOneAgain) {
 
 TEST(HostEntries, MissingEntriesReportFailureWithoutEffect) {
     Host host;
-    FiveMethodClass picture;
-    PluginMainWith(Host::Resolve, &picture.record);
+    host.LoadEntry(REALPluginMain);
     REALpicture one = host.NewPicture(3, 1, false);
     host.SetMissing("REALGetPropValueInt");
     host.SetMissing("REALLockObject");
