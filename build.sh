@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian 12 machine:
 #   ./build.sh demo [OUTDIR]   install what is missing, build, write the demo gallery
-#   ./build.sh test            install what is missing, build 64-bit, 32-bit and sanitized, run every suite
-#                              and the fuzz targets briefly
+#   ./build.sh test            install what is missing; build 64-bit, 32-bit, arm64 and sanitized, run every
+#                              suite, compare the three builds' programs and run the fuzz targets briefly
 #   ./build.sh build           install what is missing and build (64-bit only)
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -10,11 +10,19 @@ ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
 
 PACKAGES=(cmake make g++ pkg-config libffi-dev libpng-dev libgtest-dev googletest
-          libbenchmark-dev libcli11-dev g++-multilib qemu-user clang libclang-rt-14-dev)
+          libbenchmark-dev libcli11-dev)
+# The test command's builds: 32-bit and arm64 under user-mode emulation, fuzzing with clang.
+TEST_PACKAGES=(g++-multilib qemu-user clang libclang-rt-14-dev binutils-aarch64-linux-gnu)
+# What the cross builds take from the target's own packages (see fetch_sysroot):
+# the 32-bit build only the zpx program's image libraries (the compiler's
+# multilib brings the C and C++ libraries), the arm64 build everything beyond
+# the compiler.
+I386_PACKAGES=(libpng-dev libpng16-16 zlib1g-dev zlib1g)
+ARM64_PACKAGES=(libc6-dev libstdc++-12-dev libffi-dev libpng-dev zlib1g-dev libcli11-dev)
 
 install_missing_packages() {
     local missing=()
-    for package in "${PACKAGES[@]}"; do
+    for package in "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -24,8 +32,44 @@ install_missing_packages() {
     fi
     echo "build.sh: installing ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt-get -o DPkg::Lock::Timeout=600 update -qq
+    apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Debian's packages of another architecture, unpacked into a sysroot for a
+# cross build: fetch_sysroot ARCH DIR with-dependencies|alone PACKAGE...
+# apt runs on package lists and a cache of its own and installs nothing, so
+# the machine's packages stay as they are: an architecture added to dpkg
+# would tie each of its libraries to the version the machine has installed,
+# and make every apt-get update depend on that architecture's lists too.
+fetch_sysroot() {
+    local arch=$1 sysroot=$2 resolve=$3
+    shift 3
+    local wanted="$arch $resolve $*"
+    if [ -f "$sysroot/.packages" ] && [ "$(cat "$sysroot/.packages")" = "$wanted" ]; then return 0; fi
+    local state="$sysroot.apt"
+    rm -rf "$sysroot" "$state"
+    mkdir -p "$sysroot" "$state/lists/partial" "$state/archives/partial"
+    touch "$state/status"
+    local apt=(-qq -o "APT::Architecture=$arch" -o "APT::Architectures::=$arch" -o "Dir::State::Lists=$state/lists"
+               -o "Dir::State::status=$state/status" -o "Dir::Cache=$state" -o "Dir::Cache::archives=$state/archives"
+               -o Debug::NoLocking=1 -o "APT::Sandbox::User=$(id -un)")
+    echo "build.sh: fetching Debian's $arch packages for $sysroot"
+    # A mirror may serve one list out of step with its index: apt then leaves
+    # that list out, and the packages come from the others.
+    apt-get "${apt[@]}" update || echo "build.sh: some $arch package lists could not be fetched; using the others"
+    if [ "$resolve" = with-dependencies ]; then
+        apt-get "${apt[@]}" install -y --download-only --no-install-recommends "$@"
+    else
+        (cd "$state/archives" && apt-get "${apt[@]}" download "$@")
+    fi
+    for deb in "$state"/archives/*.deb; do dpkg-deb -x "$deb" "$sysroot"; done
+    # Links to absolute paths (libz.so -> /lib/...) would name the machine's files.
+    find "$sysroot" -type l -lname '/*' -print0 | while IFS= read -r -d '' link; do
+        ln -sfn "$(realpath -m --relative-to="$(dirname "$link")" "$sysroot$(readlink "$link")")" "$link"
+    done
+    rm -rf "$state"
+    echo "$wanted" > "$sysroot/.packages"
 }
 
 build64() {
@@ -34,9 +78,17 @@ build64() {
 }
 
 build32() {
+    fetch_sysroot i386 "$ROOT/build32/sysroot" alone "${I386_PACKAGES[@]}"
     cmake -S "$ROOT" -B "$ROOT/build32" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/m32.cmake" >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/m32.cmake" -DZPX_SYSROOT="$ROOT/build32/sysroot" >/dev/null
     cmake --build "$ROOT/build32" -j "$JOBS"
+}
+
+build_arm64() {
+    fetch_sysroot arm64 "$ROOT/build-arm64/sysroot" with-dependencies "${ARM64_PACKAGES[@]}"
+    cmake -S "$ROOT" -B "$ROOT/build-arm64" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/aarch64.cmake" -DZPX_SYSROOT="$ROOT/build-arm64/sysroot" >/dev/null
+    cmake --build "$ROOT/build-arm64" -j "$JOBS"
 }
 
 # The unit and end-to-end suites again under AddressSanitizer and
@@ -53,6 +105,8 @@ run_tests() {
     (cd "$ROOT/build" && ctest --output-on-failure -j "$JOBS") || status=1
     echo "== 32-bit suites (under qemu-i386)"
     (cd "$ROOT/build32" && ctest --output-on-failure -j "$JOBS") || status=1
+    echo "== arm64 suites (under qemu-aarch64)"
+    (cd "$ROOT/build-arm64" && ctest --output-on-failure -j "$JOBS") || status=1
     echo "== 64-bit suites under AddressSanitizer and UndefinedBehaviorSanitizer"
     (cd "$ROOT/build-sanitize" &&
         ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1 \
@@ -69,19 +123,20 @@ run_tests() {
 command=${1:-demo}
 case "$command" in
     demo)
-        install_missing_packages
+        install_missing_packages "${PACKAGES[@]}"
         build64
         outdir=${2:-$ROOT/demo}
         "$ROOT/build/zpx" demo "$outdir"
         ;;
     build)
-        install_missing_packages
+        install_missing_packages "${PACKAGES[@]}"
         build64
         ;;
     test)
-        install_missing_packages
+        install_missing_packages "${PACKAGES[@]}" "${TEST_PACKAGES[@]}"
         build64
         build32
+        build_arm64
         build_sanitized
         run_tests
         ;;
