@@ -1,24 +1,27 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian 12 machine:
-#   ./build.sh demo [OUTDIR]   install what is missing, build, write the demo gallery
-#   ./build.sh test            install what is missing; build 64-bit, 32-bit, arm64 and sanitized, run every
+#   ./build.sh demo [OUTDIR]   install what the program needs, build zpx and its module, write the gallery
+#   ./build.sh test            install everything; build 64-bit, 32-bit, arm64 and sanitized, run every
 #                              suite, compare the three builds' programs and run the fuzz targets briefly
-#   ./build.sh build           install what is missing and build (64-bit only)
+#   ./build.sh build           install everything and build (64-bit only)
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
 
-PACKAGES=(cmake make g++ pkg-config libffi-dev libpng-dev libgtest-dev googletest
-          libbenchmark-dev libcli11-dev)
-# The test command's builds: 32-bit and arm64 under user-mode emulation, fuzzing with clang.
-TEST_PACKAGES=(g++-multilib qemu-user clang libclang-rt-14-dev binutils-aarch64-linux-gnu)
-# What the cross builds take from the target's own packages (see fetch_sysroot):
-# the 32-bit build only the zpx program's image libraries (the compiler's
-# multilib brings the C and C++ libraries), the arm64 build everything beyond
-# the compiler.
-I386_PACKAGES=(libpng-dev libpng16-16 zlib1g-dev zlib1g)
-ARM64_PACKAGES=(libc6-dev libstdc++-12-dev libffi-dev libpng-dev zlib1g-dev libcli11-dev)
+# What zpx and the module need: the quick start installs only these.
+PROGRAM_PACKAGES=(cmake make g++ pkg-config libffi-dev libpng-dev libcli11-dev)
+# What the tests, the 32-bit, arm64, sanitized and fuzz builds and the benchmarks need besides.
+TEST_PACKAGES=(libgtest-dev googletest libbenchmark-dev g++-multilib qemu-user clang libclang-rt-14-dev
+               binutils-aarch64-linux-gnu)
+# What the cross builds take from the target's own packages (see fetch_sysroot),
+# with their dependencies: the zpx program's image libraries (each format whose
+# library CMake finds for the target is built in), and for arm64 also the C and
+# C++ libraries and libffi, which the 32-bit build has from the compiler's
+# multilib and its own typed calls.
+IMAGE_PACKAGES=(libpng-dev libjpeg62-turbo-dev libwebp-dev libtiff-dev)
+I386_PACKAGES=("${IMAGE_PACKAGES[@]}")
+ARM64_PACKAGES=(libc6-dev libstdc++-12-dev libffi-dev libcli11-dev "${IMAGE_PACKAGES[@]}")
 
 install_missing_packages() {
     local missing=()
@@ -32,20 +35,20 @@ install_missing_packages() {
     fi
     echo "build.sh: installing ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get -o DPkg::Lock::Timeout=600 update -qq
-    apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    quietly apt-get -o DPkg::Lock::Timeout=600 update
+    quietly apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}"
 }
 
 # Debian's packages of another architecture, unpacked into a sysroot for a
-# cross build: fetch_sysroot ARCH DIR with-dependencies|alone PACKAGE...
+# cross build, with their dependencies: fetch_sysroot ARCH DIR PACKAGE...
 # apt runs on package lists and a cache of its own and installs nothing, so
 # the machine's packages stay as they are: an architecture added to dpkg
 # would tie each of its libraries to the version the machine has installed,
 # and make every apt-get update depend on that architecture's lists too.
 fetch_sysroot() {
-    local arch=$1 sysroot=$2 resolve=$3
-    shift 3
-    local wanted="$arch $resolve $*"
+    local arch=$1 sysroot=$2
+    shift 2
+    local wanted="$arch $*"
     if [ -f "$sysroot/.packages" ] && [ "$(cat "$sysroot/.packages")" = "$wanted" ]; then return 0; fi
     local state="$sysroot.apt"
     rm -rf "$sysroot" "$state"
@@ -58,11 +61,7 @@ fetch_sysroot() {
     # A mirror may serve one list out of step with its index: apt then leaves
     # that list out, and the packages come from the others.
     apt-get "${apt[@]}" update || echo "build.sh: some $arch package lists could not be fetched; using the others"
-    if [ "$resolve" = with-dependencies ]; then
-        apt-get "${apt[@]}" install -y --download-only --no-install-recommends "$@"
-    else
-        (cd "$state/archives" && apt-get "${apt[@]}" download "$@")
-    fi
+    apt-get "${apt[@]}" install -y --download-only --no-install-recommends "$@"
     for deb in "$state"/archives/*.deb; do dpkg-deb -x "$deb" "$sysroot"; done
     # Links to absolute paths (libz.so -> /lib/...) would name the machine's files.
     find "$sysroot" -type l -lname '/*' -print0 | while IFS= read -r -d '' link; do
@@ -72,20 +71,43 @@ fetch_sysroot() {
     echo "$wanted" > "$sysroot/.packages"
 }
 
+# Runs a command with its output kept aside, shown only when it fails.
+quietly() {
+    local log
+    log=$(mktemp)
+    if ! "$@" >"$log" 2>&1; then
+        cat "$log" >&2
+        rm -f "$log"
+        return 1
+    fi
+    rm -f "$log"
+}
+
+# zpx and its module alone. A new build folder is set up without the tests
+# (their packages may be missing); one that has them keeps them.
+build_program() {
+    local options=()
+    [ -f "$ROOT/build/CMakeCache.txt" ] || options=(-DZPX_WITH_TESTS=OFF -DZPX_WITH_BENCH=OFF)
+    echo "build.sh: building zpx and its module"
+    quietly cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}"
+    quietly cmake --build "$ROOT/build" --target zpx -j "$JOBS"
+}
+
 build64() {
-    cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZPX_WITH_TESTS=ON -DZPX_WITH_BENCH=ON \
+        >/dev/null
     cmake --build "$ROOT/build" -j "$JOBS"
 }
 
 build32() {
-    fetch_sysroot i386 "$ROOT/build32/sysroot" alone "${I386_PACKAGES[@]}"
+    fetch_sysroot i386 "$ROOT/build32/sysroot" "${I386_PACKAGES[@]}"
     cmake -S "$ROOT" -B "$ROOT/build32" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/m32.cmake" -DZPX_SYSROOT="$ROOT/build32/sysroot" >/dev/null
     cmake --build "$ROOT/build32" -j "$JOBS"
 }
 
 build_arm64() {
-    fetch_sysroot arm64 "$ROOT/build-arm64/sysroot" with-dependencies "${ARM64_PACKAGES[@]}"
+    fetch_sysroot arm64 "$ROOT/build-arm64/sysroot" "${ARM64_PACKAGES[@]}"
     cmake -S "$ROOT" -B "$ROOT/build-arm64" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/aarch64.cmake" -DZPX_SYSROOT="$ROOT/build-arm64/sysroot" >/dev/null
     cmake --build "$ROOT/build-arm64" -j "$JOBS"
@@ -123,17 +145,16 @@ run_tests() {
 command=${1:-demo}
 case "$command" in
     demo)
-        install_missing_packages "${PACKAGES[@]}"
-        build64
-        outdir=${2:-$ROOT/demo}
-        "$ROOT/build/zpx" demo "$outdir"
+        install_missing_packages "${PROGRAM_PACKAGES[@]}"
+        build_program
+        "$ROOT/build/zpx" demo "${2:-$ROOT/demo}"
         ;;
     build)
-        install_missing_packages "${PACKAGES[@]}"
+        install_missing_packages "${PROGRAM_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
         build64
         ;;
     test)
-        install_missing_packages "${PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+        install_missing_packages "${PROGRAM_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
         build64
         build32
         build_arm64

@@ -38,7 +38,7 @@ Host& TheHost() {
         config.movePixelsOnUnlock = false;
         return config;
     }());
-    static const bool loaded = host.LoadModule();
+    static const bool loaded = host.LoadModule(ZPX_MODULE_PATH);
     if (!loaded) {
         fprintf(stderr, "zpxbench: cannot load the module: %s\n", host.LoadError().c_str());
         exit(2);

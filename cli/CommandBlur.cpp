@@ -12,7 +12,8 @@ struct BlurArguments {
 };
 
 int RunBlur(const HostOptions& host, const BlurArguments& arguments) {
-    return RunPictureMethod(host, arguments.files, "BlurZPX", {arguments.radius}, arguments.call);
+    return RunPictureMethod(host, arguments.files, "BlurZPX", arguments.call,
+                            [&](const Image&) { return std::vector<zpxhost::Value>{arguments.radius}; });
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ void AddDemoCommand(CLI::App& app, CommandContext& context) {
     command->footer(
         "Examples:\n"
         "  zpx demo                      (writes ./demo/index.html)\n"
-        "  zpx --app console --alpha demo /tmp/console-gallery");
+        "  zpx --app console --alpha-channel demo /tmp/console-gallery");
     WhenChosen(command, context, arguments, RunDemoCommand);
 }
 

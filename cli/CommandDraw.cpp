@@ -96,8 +96,7 @@ void AddDrawCommand(CLI::App& app, CommandContext& context) {
         ->required()
         ->check(CLI::Validator([](std::string& text) { return PositionProblem(text); }, ""));
     command->add_option("--alpha", arguments->alpha,
-                        "strength of the drawing: 1 full, 0 none (the host option --alpha goes before the "
-                        "command), e.g. --alpha 0.5")
+                        "strength of the drawing: 1 full, 0 none, e.g. --alpha 0.5")
         ->type_name("A")
         ->capture_default_str()
         ->check(NonEmpty());

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "cli/Commands.h"
+#include "cli/Module.h"
 
 namespace zpxcli {
 
@@ -27,7 +28,7 @@ void PrintRows(const zpxhost::Registration& registration) {
 int RunInfo(const HostOptions& host, const InfoArguments&) {
     Session session(host);
     const zpxhost::Registration registration = session.registration();
-    std::printf("module:            %s\n", host.modulePath.c_str());
+    std::printf("module:            %s\n", session.modulePath().c_str());
     std::printf("host:              %s\n", host.Describe().c_str());
     std::printf("registered as:     %s\n", FormText(registration).c_str());
     if (registration.form != zpxhost::Registration::None) {
@@ -38,6 +39,16 @@ int RunInfo(const HostOptions& host, const InfoArguments&) {
 }
 
 }  // namespace
+
+int RunVersion(const HostOptions& host) {
+    std::printf("zpx %s\n", ProgramVersion());
+    Session session(host);
+    std::string version = LoadedModuleVersion(session.modulePath());
+    std::printf("module: picturezpx %s (%s)\n", version.empty() ? "of unknown version" : version.c_str(),
+                session.modulePath().c_str());
+    std::printf("host: emulated, %s\n", host.Describe().c_str());
+    return 0;
+}
 
 void AddInfoCommand(CLI::App& app, CommandContext& context) {
     CLI::App* command =

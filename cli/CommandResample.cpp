@@ -59,9 +59,10 @@ std::string ModeHelp() {
 }
 
 int RunResample(const HostOptions& host, const ResampleArguments& arguments) {
-    PictureSize size = ParsePictureSize(arguments.size);
-    return RunPictureMethod(host, arguments.files, "ScalingZPX", {ModeFor(arguments.mode), size.width, size.height},
-                            arguments.call);
+    return RunPictureMethod(host, arguments.files, "ScalingZPX", arguments.call, [&](const Image& input) {
+        PictureSize size = ResolvePictureSize(arguments.size, {input.width, input.height});
+        return std::vector<zpxhost::Value>{ModeFor(arguments.mode), size.width, size.height};
+    });
 }
 
 }  // namespace
@@ -79,7 +80,7 @@ void AddResampleCommand(CLI::App& app, CommandContext& context) {
     AddCallOptions(command, arguments->call);
     command->footer(
         "Examples:\n"
-        "  zpx resample photo.png small.png --mode mitchell --size 320x240\n"
+        "  zpx resample photo.png small.png --mode mitchell --size 25%\n"
         "  zpx resample icon.png big.png --mode 3 --size 512x512 --repeat 10");
     WhenChosen(command, context, arguments, RunResample);
 }

@@ -13,9 +13,14 @@ struct ScaleArguments {
 };
 
 int RunScale(const HostOptions& host, const ScaleArguments& arguments) {
-    PictureSize size = ParsePictureSize(arguments.size);
-    return RunPictureMethod(host, arguments.files, "ScaleZPX", {size.width, size.height, arguments.antialias},
-                            arguments.call);
+    std::string note;
+    int status = RunPictureMethod(host, arguments.files, "ScaleZPX", arguments.call, [&](const Image& input) {
+        PictureSize size = ResolvePictureSize(arguments.size, {input.width, input.height});
+        note = AntialiasNote(arguments.antialias, {input.width, input.height}, size);
+        return std::vector<zpxhost::Value>{size.width, size.height, arguments.antialias};
+    });
+    PrintNote(note);
+    return status;
 }
 
 }  // namespace
@@ -30,7 +35,7 @@ void AddScaleCommand(CLI::App& app, CommandContext& context) {
     AddCallOptions(command, arguments->call);
     command->footer(
         "Examples:\n"
-        "  zpx scale photo.png thumb.png --size 160x120\n"
+        "  zpx scale photo.png thumb.png --size 160x\n"
         "  zpx scale icon.ppm big.png --size 256x256 --antialias --repeat 20");
     WhenChosen(command, context, arguments, RunScale);
 }

@@ -29,8 +29,9 @@ bool KeepsAlpha(const std::string& path) {
 // An input with an alpha channel brings its own mask: the method takes that one.
 void CheckMaskOption(const ScaleMaskArguments& arguments, const Image& input, bool alphaOption) {
     if (arguments.mask.empty() || (!input.hasAlpha && !alphaOption)) return;
-    throw UsageError("--mask is for input without an alpha channel (the alpha channel is the mask), but " +
-                     (input.hasAlpha ? arguments.files.input + " has one" : std::string("--alpha gives it one")));
+    throw UsageError(
+        "--mask is for input without an alpha channel (the alpha channel is the mask), but " +
+        (input.hasAlpha ? arguments.files.input + " has one" : std::string("--alpha-channel gives it one")));
 }
 
 void CheckOutputPaths(const ScaleMaskArguments& arguments) {
@@ -76,9 +77,10 @@ void SaveImageWithMask(const std::string& path, ImageRows image, const std::opti
 }
 
 int RunScaleMask(const HostOptions& host, const ScaleMaskArguments& arguments) {
-    PictureSize size = ParsePictureSize(arguments.size);
     CheckOutputPaths(arguments);
     std::optional<Image> input = LoadInputImage(arguments.files.input);
+    const PictureSize inputSize{input->width, input->height};
+    PictureSize size = ResolvePictureSize(arguments.size, inputSize);
     CheckMaskOption(arguments, *input, host.alpha);
     std::optional<Image> mask;
     if (!arguments.mask.empty()) mask = LoadMaskImage(arguments.mask, arguments.files.input, *input);
@@ -98,6 +100,7 @@ int RunScaleMask(const HostOptions& host, const ScaleMaskArguments& arguments) {
     std::optional<ImageRows> transparency = session.TransparencyRows(result.picture.get());
     if (arguments.outputMask.empty()) SaveImageWithMask(arguments.files.output, image, transparency);
     else SaveImageAndMask(arguments, image, transparency);
+    PrintNote(AntialiasNote(arguments.antialias, inputSize, size));
     return kExitSuccess;
 }
 
@@ -112,8 +115,8 @@ void AddScaleMaskCommand(CLI::App& app, CommandContext& context) {
     AddAntialiasFlag(command, arguments->antialias);
     command->add_option("--mask", arguments->mask,
                         "a grey image of IN's size given to IN as its mask, 0 (black) opaque to 255 (white) "
-                        "transparent; for input without alpha (an input with alpha, or --alpha, brings its own), "
-                        "e.g. --mask shape.pgm")
+                        "transparent; for input without alpha (an input with alpha, or --alpha-channel, brings its "
+                        "own), e.g. --mask shape.pgm")
         ->type_name("M")
         ->check(NonEmpty());
     command->add_option("--out-mask", arguments->outputMask,

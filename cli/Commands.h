@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/ImageFile.h"
+#include "cli/MethodFiles.h"
 #include "cli/MethodRun.h"
 #include "cli/Session.h"
 
@@ -30,6 +31,8 @@ void AddResampleCommand(CLI::App& app, CommandContext& context);
 void AddBlurCommand(CLI::App& app, CommandContext& context);
 void AddDrawCommand(CLI::App& app, CommandContext& context);
 void AddDemoCommand(CLI::App& app, CommandContext& context);
+// zpx --version: zpx's version, its module's and the host it plays.
+int RunVersion(const HostOptions& host);
 
 // Runs `run` with the command's arguments if the command was chosen.
 template <typename Arguments>
@@ -57,36 +60,23 @@ struct PictureSize {
     int width = 0;
     int height = 0;
 };
-// "WxH" with both sides 1 to the largest picture the host makes.
+// --size as people write it: WxH; Wx or xH, the other side from the input's
+// proportions, rounded; or N% of both sides, rounded. Sides are at least 1.
 CLI::Validator PictureSizeValidator();
-PictureSize ParsePictureSize(const std::string& text);
-// The required --size WxH of a resizing command, and the --antialias flag of the box scalers.
+PictureSize ResolvePictureSize(const std::string& text, PictureSize input);
+// The required --size of a resizing command, and the --antialias flag of the box scalers.
 void AddSizeOption(CLI::App* command, std::string& size);
 void AddAntialiasFlag(CLI::App* command, bool& antialias);
-
-// The image at a path, or UsageError naming the file and what is wrong with it.
-Image LoadInputImage(const std::string& path);
-// Refuses an output path whose image type zpx does not write, or that names
-// something no output may replace, before any work is done.
-void CheckOutputPath(const std::string& path);
-// Every image to its file, or UsageError naming the file and none of them written.
-void SaveOutputImages(const std::vector<OutputImage>& images);
-void SaveOutputImage(const std::string& path, const Image& image);
-
-// A mask file for the picture read from picturePath: UsageError unless it is the picture's size.
-Image LoadMaskImage(const std::string& path, const std::string& picturePath, const Image& picture);
-
-// ScalingZPX's kernels in mode order: kResampleKernels[mode - 1].
-struct ResampleKernel {
-    int mode;
-    const char* name;         // what --mode accepts besides the number
-    const char* description;  // for people
-};
-extern const ResampleKernel kResampleKernels[7];
+// The line that says --antialias could not apply to this resize, or "".
+std::string AntialiasNote(bool antialias, PictureSize from, PictureSize to);
+// A remark on standard error that does not make the run fail.
+void PrintNote(const std::string& note);
 
 // The common shape: one input picture, a method that returns a new picture,
-// one output file. Returns the exit status.
+// one output file. The method's arguments are worked out from the input once
+// it is read. Returns the exit status.
+using ArgumentsFor = std::function<std::vector<zpxhost::Value>(const Image& input)>;
 int RunPictureMethod(const HostOptions& host, const FilePair& files, const std::string& method,
-                     const std::vector<zpxhost::Value>& arguments, const CallSettings& settings);
+                     const CallSettings& settings, const ArgumentsFor& argumentsFor);
 
 }  // namespace zpxcli

@@ -20,16 +20,6 @@ MethodResult TimedCall(Session& session, const std::string& method, REALpicture 
     return result;
 }
 
-// Enlarged by repeating pixels, for viewing; the enlargement is not the
-// panel's subject, so its time is not counted.
-Image Enlarged(Session& session, const Image& image, int factor) {
-    if (!session.IsRegistered("ScaleZPX")) return image;
-    HostPicture picture = session.MakePicture(image);
-    MethodResult result = RunMethod(session, "ScaleZPX", picture.get(),
-                                    {image.width * factor, image.height * factor, false}, CallSettings{});
-    return session.ReadPicture(result.picture.get());
-}
-
 Image Filled(int width, int height, uint8_t r, uint8_t g, uint8_t b) {
     Image image = Image::Blank(width, height, false);
     for (size_t i = 0; i < image.rgba.size(); i += 4) {
@@ -75,8 +65,9 @@ Image RoundMask(int width, int height) {
 double NumberAt(const std::vector<Value>& arguments, size_t index) { return std::get<double>(arguments.at(index)); }
 
 // The result of a scaling call with the result's transparency as alpha.
-DemoResult ScaledWithTransparency(Session& session, const DemoPanel& panel, REALpicture picture) {
+DemoResult ScaledWithTransparency(Session& session, const DemoPanel& panel, REALpicture picture, DemoInput input) {
     DemoResult total;
+    total.inputs.push_back(std::move(input));
     MethodResult result = TimedCall(session, panel.method, picture, panel.arguments, total);
     total.image = session.ReadPicture(result.picture.get());
     if (std::optional<Image> transparency = session.ReadTransparency(result.picture.get()))
@@ -98,32 +89,36 @@ DemoResult DrawAtSubPixelSteps(Session& session, const DemoPanel& panel, const I
                                      static_cast<double>(step * bandHeight + margin)};
         TimedCall(session, panel.method, destination.get(), arguments, total);
     }
-    total.image = Enlarged(session, session.ReadPicture(destination.get()), 4);
+    total.image = session.ReadPicture(destination.get());
     return total;
 }
 
 DemoResult DrawThroughRoundMask(Session& session, const DemoPanel& panel, const Image& source) {
-    HostPicture destination = session.MakePicture(Stripes(source.width + 64, source.height + 32));
+    Image stripes = Stripes(source.width + 64, source.height + 32);
+    Image mask = RoundMask(source.width, source.height);
+    HostPicture destination = session.MakePicture(stripes);
     HostPicture picture = session.MakePicture(source);
-    session.AttachMask(picture.get(), RoundMask(source.width, source.height));
+    session.AttachMask(picture.get(), mask);
     std::vector<Value> arguments{picture.get()};
     arguments.insert(arguments.end(), panel.arguments.begin(), panel.arguments.end());
     DemoResult total;
     TimedCall(session, panel.method, destination.get(), arguments, total);
-    total.image = Enlarged(session, session.ReadPicture(destination.get()), 2);
+    total.image = session.ReadPicture(destination.get());
+    total.inputs = {{"The round mask", std::move(mask)}, {"The stripes drawn on", std::move(stripes)}};
     return total;
 }
 
 DemoResult ScaleWithRoundMask(Session& session, const DemoPanel& panel, const Image& source) {
+    Image mask = RoundMask(source.width, source.height);
     HostPicture picture = session.MakePlainPicture(source);
-    session.AttachMask(picture.get(), RoundMask(source.width, source.height));
-    return ScaledWithTransparency(session, panel, picture.get());
+    session.AttachMask(picture.get(), mask);
+    return ScaledWithTransparency(session, panel, picture.get(), {"The round mask", std::move(mask)});
 }
 
 DemoResult ScaleWithRoundAlpha(Session& session, const DemoPanel& panel, const Image& source) {
     Image icon = WithMaskAsAlpha(source, RoundMask(source.width, source.height));
     HostPicture picture = session.MakePicture(icon, true);
-    return ScaledWithTransparency(session, panel, picture.get());
+    return ScaledWithTransparency(session, panel, picture.get(), {"The icon with a round alpha channel", icon});
 }
 
 }  // namespace zpxcli

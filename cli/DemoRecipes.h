@@ -10,16 +10,16 @@ namespace zpxcli {
 
 // DrawPictureFZPX: the source drawn on a plain grey ground once per x
 // position in panel.arguments, each in a band of its own below the one
-// before, the bands' x positions differing only in their fractions; the
-// result enlarged 4 times by repeating pixels so that the steps show.
+// before, the bands' x positions differing only in their fractions.
 DemoResult DrawAtSubPixelSteps(Session& session, const DemoPanel& panel, const Image& source);
 
 // DrawPictureFZPX: the source with a round, soft-edged mask drawn onto
-// stripes, with panel.arguments x, y and alpha; enlarged twice.
+// stripes, with panel.arguments x, y and alpha; the mask and the stripes are
+// the result's inputs.
 DemoResult DrawThroughRoundMask(Session& session, const DemoPanel& panel, const Image& source);
 
 // ScaleImageAndMaskZPX with panel.arguments: the source with a round mask,
-// the result written with its mask as alpha.
+// the result with its mask as alpha; the mask is the result's input.
 DemoResult ScaleWithRoundMask(Session& session, const DemoPanel& panel, const Image& source);
 
 // As ScaleWithRoundMask, the round shape being the source's own alpha channel.

@@ -1,4 +1,7 @@
 // What the method commands share: files in and out, the call options, sizes.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 
@@ -19,8 +22,10 @@ void AddInputAndOutput(CLI::App* command, FilePair& files) {
 }
 
 void AddSizeOption(CLI::App* command, std::string& size) {
-    command->add_option("--size", size, "size of the result, e.g. --size 320x240")
-        ->type_name("WxH")
+    command->add_option("--size", size,
+                        "size of the result: WxH, or Wx or xH to keep the proportions (the other side rounded), "
+                        "or N% of the input, e.g. --size 320x240, --size 320x, --size 50%")
+        ->type_name("SIZE")
         ->required()
         ->check(PictureSizeValidator());
 }
@@ -60,19 +65,57 @@ bool ParseSide(const std::string& text, int& side) {
     return true;
 }
 
-std::string PictureSizeProblem(const std::string& text) {
-    size_t cross = text.find_first_of("xX");
-    PictureSize size;
-    if (cross == std::string::npos || !ParseSide(text.substr(0, cross), size.width) ||
-        !ParseSide(text.substr(cross + 1), size.height))
-        return "size must be WIDTHxHEIGHT, each 1 to " + std::to_string(kMaxImageSide) + ", e.g. 320x240, not '" +
-               text + "'";
-    // No larger than zpx reads, so that it can read back what it writes.
-    if (int64_t(size.width) * size.height > kMaxImagePixels)
-        return "size " + text + " is more than " + std::to_string(kMaxImagePixels) +
-               " pixels in all, the most zpx reads (e.g. 16384x8192)";
-    return "";
+// Beyond this every picture's sides pass the limit.
+constexpr double kLargestPercent = 100.0 * kMaxImageSide;
+
+// "N%" with N a number above 0, fraction allowed.
+bool ParsePercent(const std::string& text, double& percent) {
+    if (text.size() < 2 || text.back() != '%' || text.find_first_not_of("0123456789.%") != std::string::npos)
+        return false;
+    char* end = nullptr;
+    percent = std::strtod(text.c_str(), &end);
+    return *end == '%' && end + 1 == text.c_str() + text.size() && percent > 0 && percent <= kLargestPercent;
 }
+
+// --size as written: both sides, one side (0 for the other), or a percentage.
+struct SizeRequest {
+    int width = 0;
+    int height = 0;
+    double percent = 0;
+};
+
+bool ParseSizeRequest(const std::string& text, SizeRequest& request) {
+    if (ParsePercent(text, request.percent)) return true;
+    size_t cross = text.find_first_of("xX");
+    if (cross == std::string::npos) return false;
+    std::string width = text.substr(0, cross), height = text.substr(cross + 1);
+    if (width.empty()) return ParseSide(height, request.height);
+    if (height.empty()) return ParseSide(width, request.width);
+    return ParseSide(width, request.width) && ParseSide(height, request.height);
+}
+
+// No larger than zpx reads, so that it can read back what it writes.
+std::string TooManyPixels(const std::string& size) {
+    return "size " + size + " is more than " + std::to_string(kMaxImagePixels) +
+           " pixels in all, the most zpx reads (e.g. 16384x8192)";
+}
+
+std::string PictureSizeProblem(const std::string& text) {
+    SizeRequest request;
+    if (ParseSizeRequest(text, request)) {
+        if (int64_t(request.width) * request.height <= kMaxImagePixels) return "";
+        return TooManyPixels(text);
+    }
+    return "must be WxH, Wx or xH (the other side keeps the picture's proportions) or N%, each side 1 to " +
+           std::to_string(kMaxImageSide) + ", e.g. 320x240, 320x or 50%, not '" + text + "'";
+}
+
+// side * factor rounded to the nearest whole pixel, and at least one.
+int64_t ScaledSide(int side, double factor) {
+    return std::max<int64_t>(1, std::llround(static_cast<double>(side) * factor));
+}
+
+std::string SizeText(int64_t width, int64_t height) { return std::to_string(width) + " x " + std::to_string(height); }
 
 }  // namespace
 
@@ -80,14 +123,31 @@ CLI::Validator PictureSizeValidator() {
     return CLI::Validator([](std::string& text) { return PictureSizeProblem(text); }, "");
 }
 
-PictureSize ParsePictureSize(const std::string& text) {
-    std::string problem = PictureSizeProblem(text);
-    if (!problem.empty()) throw UsageError(problem);
-    size_t cross = text.find_first_of("xX");
-    PictureSize size;
-    ParseSide(text.substr(0, cross), size.width);
-    ParseSide(text.substr(cross + 1), size.height);
-    return size;
+PictureSize ResolvePictureSize(const std::string& text, PictureSize input) {
+    SizeRequest request;
+    if (!ParseSizeRequest(text, request)) throw UsageError("--size " + PictureSizeProblem(text));
+    int64_t width = request.width, height = request.height;
+    if (request.percent > 0) {
+        width = ScaledSide(input.width, request.percent / 100);
+        height = ScaledSide(input.height, request.percent / 100);
+    } else if (height == 0) {
+        height = ScaledSide(input.height, static_cast<double>(width) / input.width);
+    } else if (width == 0) {
+        width = ScaledSide(input.width, static_cast<double>(height) / input.height);
+    }
+    if (width > kMaxImageSide || height > kMaxImageSide)
+        throw UsageError("--size " + text + " of a " + SizeText(input.width, input.height) + " picture is " +
+                         SizeText(width, height) + "; each side must be 1 to " + std::to_string(kMaxImageSide));
+    if (width * height > kMaxImagePixels)
+        throw UsageError("--" + TooManyPixels(text + " (" + SizeText(width, height) + ")"));
+    return {static_cast<int>(width), static_cast<int>(height)};
+}
+
+std::string AntialiasNote(bool antialias, PictureSize from, PictureSize to) {
+    if (!antialias || (to.width > from.width && to.height > from.height)) return "";
+    return "--antialias had no effect: the smooth enlargement acts only when both sides grow, and " +
+           SizeText(from.width, from.height) + " to " + SizeText(to.width, to.height) +
+           " does not; the picture was box-scaled";
 }
 
 Image LoadInputImage(const std::string& path) {
@@ -127,9 +187,10 @@ void SaveOutputImages(const std::vector<OutputImage>& images) {
 void SaveOutputImage(const std::string& path, const Image& image) { SaveOutputImages({{path, ImageRows::Of(image)}}); }
 
 int RunPictureMethod(const HostOptions& host, const FilePair& files, const std::string& method,
-                     const std::vector<zpxhost::Value>& arguments, const CallSettings& settings) {
+                     const CallSettings& settings, const ArgumentsFor& argumentsFor) {
     CheckOutputPath(files.output);
     std::optional<Image> input = LoadInputImage(files.input);
+    std::vector<zpxhost::Value> arguments = argumentsFor(*input);
     Session session(host);
     session.DeclarationOf(method);  // a module without the method is refused before any picture is made
     HostPicture picture = session.MakePicture(*input);
@@ -139,6 +200,10 @@ int RunPictureMethod(const HostOptions& host, const FilePair& files, const std::
     picture.Reset();
     SaveOutputImages({{files.output, session.PictureRows(result.picture.get())}});
     return kExitSuccess;
+}
+
+void PrintNote(const std::string& note) {
+    if (!note.empty()) std::fprintf(stderr, "zpx: %s\n", note.c_str());
 }
 
 }  // namespace zpxcli

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "cli/Errors.h"
+#include "cli/FailureReasons.h"
 
 namespace zpxcli {
 
@@ -104,8 +105,13 @@ OneCall CallOnce(Session& session, LiveProgress& progress, const std::string& me
 
     if (session.RaisedCount() > raisedBefore)
         throw MethodFailure(method + " " + RaisedText(session.host().Raised()[raisedBefore]));
-    if (std::holds_alternative<REALpicture>(call.value) && !call.picture) throw MethodFailure(method + " returned nil");
-    if (auto* flag = std::get_if<bool>(&call.value); flag && !*flag) throw MethodFailure(method + " returned false");
+    const char* failure = nullptr;
+    if (std::holds_alternative<REALpicture>(call.value) && !call.picture) failure = " returned nil";
+    if (auto* flag = std::get_if<bool>(&call.value); flag && !*flag) failure = " returned false";
+    if (failure != nullptr) {
+        std::string reason = FailureReason(session.host(), method, receiver, arguments);
+        throw MethodFailure(method + failure + (reason.empty() ? "" : ": " + reason));
+    }
     return call;
 }
 

@@ -7,6 +7,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Errors.h"
+#include "cli/Mistakes.h"
 
 namespace zpxcli {
 
@@ -27,15 +28,21 @@ const AddCommand kCommands[] = {
 const char kExamples[] =
     "Examples:\n"
     "  zpx info\n"
-    "  zpx scale photo.png half.png --size 320x240\n"
-    "  zpx --app console --alpha scale logo.pam big.png --size 800x600 --antialias\n"
+    "  zpx scale photo.png half.png --size 50%\n"
+    "  zpx --app console --alpha-channel scale logo.pam big.png --size 800x --antialias\n"
     "  zpx --host-version 2013.0 scale photo.ppm small.ppm --size 100x75 --repeat 10\n"
     "  zpx scale-mask icon.png big.png --size 256x256 --antialias\n"
     "  zpx resample photo.png small.png --mode lanczos3 --size 320x240\n"
     "  zpx blur photo.png soft.png --radius 4\n"
     "  zpx draw back.png sprite.png out.png --at 10.25,4 --mask round.pgm\n"
     "  zpx demo gallery\n"
+    "  zpx --version\n"
     "Exit status: 0 success; 1 the method returned nil or false, or raised; 2 unusable arguments, files or module.";
+
+std::string AppKindProblem(const std::string& name) {
+    if (name == "desktop" || name == "console" || name == "web") return "";
+    return "must be desktop, console or web, not '" + name + "'";
+}
 
 std::string VersionProblem(const std::string& text) {
     if (text == "none") return "";
@@ -66,16 +73,19 @@ void AddHostOptions(CLI::App& app, HostOptions& host) {
            "application kind and so the pictures' storage: desktop (bitmap contexts), console or web "
            "(console buffers), e.g. --app console; default desktop")
         ->type_name("KIND")
-        ->check(CLI::IsMember({"desktop", "console", "web"}));
+        ->check(CLI::Validator([](std::string& name) { return AppKindProblem(name); }, ""));
     app.add_option("--layout", host.layout,
-                   "bitmap layout (alpha information 1-6) of desktop pictures; with --alpha only 1 or 2, "
-                   "e.g. --layout 1; default 6, or 2 with --alpha")
+                   "bitmap layout (alpha information 1-6) of desktop pictures; with --alpha-channel only 1 or 2, "
+                   "e.g. --layout 1; default 6, or 2 with --alpha-channel")
         ->type_name("N")
         ->check(CLI::Range(1, 6));
-    app.add_flag("--alpha", host.alpha, "load input pictures with an alpha channel, e.g. --alpha");
-    app.add_option("--plugin", host.modulePath, "the plug-in module to load, e.g. --plugin ./libpicturezpx.so")
+    app.add_flag("--alpha-channel", host.alpha,
+                 "give input pictures an alpha channel (the host's pictures with alpha) instead of plain ones");
+    app.add_option("--plugin", host.plugin,
+                   "the plug-in module to load, a path (a bare name is a file in the current directory); "
+                   "default: the one beside zpx, or where it is installed; e.g. --plugin ./libpicturezpx.so")
         ->type_name("PATH")
-        ->capture_default_str();
+        ->check(CLI::Validator([](std::string& path) { return path.empty() ? "needs a path" : ""; }, ""));
 }
 
 // One line, and nothing a terminal would obey: a message may quote a file's
@@ -118,29 +128,29 @@ int RunChosenCommand(const CommandContext& context) {
     }
 }
 
-// "zpx scale --help" once the command is known, else "zpx --help".
-std::string HelpCommandFor(CLI::App& app) {
-    std::vector<CLI::App*> chosen = app.get_subcommands();
-    return chosen.empty() ? "zpx --help" : "zpx " + chosen.front()->get_name() + " --help";
-}
-
 }  // namespace
 
 int RunZpx(int argc, char** argv) {
-    CLI::App app("zpx: run the plug-in's Picture methods on image files, through the emulated host.", "zpx");
+    CLI::App app("zpx: resize, resample, blur and draw pictures (PNG, PPM, PGM, PAM) with the picturezpx plug-in's "
+                 "methods, run in an emulated host.",
+                 "zpx");
     app.fallthrough();
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);
     app.footer(kExamples);
     CommandContext context;
     AddHostOptions(app, context.host);
+    bool showVersion = false;
+    app.add_flag("--version", showVersion, "show the versions of zpx and of its module, and the host it plays");
     for (AddCommand add : kCommands) add(app, context);
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == 0) return app.exit(error);
-        return Fail(kExitUnusable, std::string(error.what()) + " (see " + HelpCommandFor(app) + ")");
+        return Fail(kExitUnusable, ParseProblem(app, std::vector<std::string>(argv + 1, argv + argc), error.what()));
     }
+    if (showVersion) context.run = [&context] { return RunVersion(context.host); };
+    if (!context.run) return Fail(kExitUnusable, MissingCommandProblem(app));
     return RunChosenCommand(context);
 }
 

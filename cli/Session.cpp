@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "cli/Errors.h"
+#include "cli/Module.h"
 
 namespace zpxcli {
 
@@ -40,7 +41,8 @@ zpxhost::HostConfig HostOptions::Config() const {
     if (layout != 0) {
         if (layout < 1 || layout > 6) throw UsageError("--layout must be 1 to 6");
         if (alpha && layout > 2)
-            throw UsageError("--layout " + std::to_string(layout) + " has no alpha channel: use 1 or 2 with --alpha");
+            throw UsageError("--layout " + std::to_string(layout) +
+                             " has no alpha channel: use 1 or 2 with --alpha-channel");
         (alpha ? config.alphaLayout : config.plainLayout) = layout;
     }
     return config;
@@ -74,9 +76,28 @@ void HostPicture::Reset() {
     picture_ = nullptr;
 }
 
-Session::Session(const HostOptions& options) : options_(options), host_(options.Config()) {
-    if (!host_.LoadModule(options.modulePath))
-        throw UsageError("cannot load the module " + options.modulePath + ": " + host_.LoadError());
+Session::Session(const HostOptions& options)
+    : options_(options), modulePath_(ModulePathFor(options.plugin)), host_(options.Config()) {
+    LoadModule();
+}
+
+// A module's entry is foreign code: whatever it throws means the module
+// cannot be used, and zpx says so instead of dying.
+void Session::LoadModule() {
+    const std::string cannot = "cannot load the module " + modulePath_ + ": ";
+    bool loaded = false;
+    try {
+        loaded = host_.LoadModule(modulePath_);
+    } catch (const std::exception& error) {
+        throw UsageError(cannot + "its entry threw: " + error.what());
+    } catch (...) {
+        throw UsageError(cannot + "its entry threw something that is not a std::exception");
+    }
+    if (loaded) return;
+    // The dynamic linker's message starts with the path already.
+    std::string error = host_.LoadError();
+    if (error.compare(0, modulePath_.size() + 2, modulePath_ + ": ") == 0) error.erase(0, modulePath_.size() + 2);
+    throw UsageError(cannot + error);
 }
 
 std::optional<zpxhost::ParsedDeclaration> Session::FindDeclaration(const std::string& method) const {

@@ -17,8 +17,8 @@ struct HostOptions {
     std::optional<double> hostVersion = zpxhost::HostConfig{}.version;  // nullopt: no version entry
     zpxhost::AppKind app = zpxhost::AppKind::Desktop;
     int layout = 0;  // bitmap layout of desktop pictures, 1..6; 0 keeps the host's default
-    bool alpha = false;  // input pictures get an alpha channel
-    std::string modulePath = ZPX_MODULE_PATH;
+    bool alpha = false;  // input pictures get an alpha channel (--alpha-channel)
+    std::string plugin;  // --plugin: the module's path; empty: where zpx finds it (cli/Module.h)
 
     // Throws UsageError for a combination the host cannot be.
     zpxhost::HostConfig Config() const;
@@ -58,11 +58,13 @@ Image WithMaskAsAlpha(const Image& image, const Image& mask);
 
 class Session {
 public:
-    // Makes the host and loads the module; throws UsageError when the module cannot be used.
+    // Makes the host and loads the module; throws UsageError when the module
+    // cannot be found or loaded, also when its entry throws.
     explicit Session(const HostOptions& options);
 
     zpxhost::Host& host() { return host_; }
     const HostOptions& options() const { return options_; }
+    const std::string& modulePath() const { return modulePath_; }
     zpxhost::Registration registration() const { return host_.Registered(); }
 
     bool IsRegistered(const std::string& method) const;
@@ -97,8 +99,10 @@ public:
 
 private:
     std::optional<zpxhost::ParsedDeclaration> FindDeclaration(const std::string& method) const;
+    void LoadModule();
 
     HostOptions options_;
+    std::string modulePath_;
     zpxhost::Host host_;
 };
 

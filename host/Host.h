@@ -22,10 +22,6 @@
 #include "host/Registration.h"
 #include "plugin/REALplugin.h"
 
-#ifndef ZPX_MODULE_PATH
-#define ZPX_MODULE_PATH ""
-#endif
-
 namespace zpxhost {
 
 enum class AppKind { Desktop, Console, Web, None };
@@ -49,6 +45,13 @@ struct HostConfig {
     // picture: the zpx program and the benchmarks switch it off.
     bool movePixelsOnUnlock = true;
 };
+
+// A 32-bit host cannot hold a picture of 2^31 bytes or more: asking for one
+// fails as it does when memory runs out, instead of this host trying.
+constexpr int64_t kLargestPictureBytes = 2147483647;
+inline bool PictureFits(int64_t width, int64_t height) {
+    return width >= 1 && height >= 1 && width <= kLargestPictureBytes / 4 / height;
+}
 
 struct RGBA {
     uint8_t r = 0, g = 0, b = 0, a = 0;
@@ -110,7 +113,7 @@ public:
     // ---- Loading ----
     // Opens a module, finds "REALPluginMain" and calls it with the resolver.
     // The module is closed when this host dies, so a later load starts afresh.
-    bool LoadModule(const std::string& path = ZPX_MODULE_PATH);
+    bool LoadModule(const std::string& path);
     void LoadEntry(REALPluginMainFn entry);  // a library linked into this program
     const std::string& LoadError() const;
 

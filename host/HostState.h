@@ -87,13 +87,6 @@ struct GraphicsObject final : HostObject {
 
 constexpr uint8_t kPaddingSentinel = 0xA5;
 
-// A 32-bit host cannot hold a picture of 2^31 bytes or more: asking for one
-// fails as it does when memory runs out, instead of this host trying.
-constexpr int64_t kLargestPictureBytes = 2147483647;
-inline bool PictureFits(int64_t width, int64_t height) {
-    return width >= 1 && height >= 1 && width <= kLargestPictureBytes / 4 / height;
-}
-
 constexpr int kHostMethodCount = 4;
 
 struct HostState {

@@ -13,6 +13,7 @@
 #include "cli/Demo.h"
 #include "cli/ImageFile.h"
 #include "tests/e2e/ZpxRunner.h"
+#include "cli/Module.h"
 
 #ifdef ZPX_PROGRAM_PATH
 namespace zpxcli {
@@ -92,6 +93,9 @@ void ZpxProgram::WriteInputs() const {
     SaveImageFile(PathOf("translucent.png"), translucent);
     std::filesystem::create_symlink("good.png", PathOf("good-link.png"));
     std::ofstream(PathOf("escape.pam")) << "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\n\x1B]0;gotcha\x07 1\nENDHDR\n\x01";
+    Image tall = Image::Blank(1, kMaxImageSide, false);
+    tall.isGrey = true;
+    SaveImageFile(PathOf("tall.pgm"), tall);
 }
 
 TEST_F(cliProgram, ScalesPngAndPpmFiles) {
@@ -119,13 +123,15 @@ TEST_P(cliHostVariants, GiveTheSameResult) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, cliHostVariants,
-    testing::Values(std::vector<std::string>{"--alpha", "--layout", "1"},
-                    std::vector<std::string>{"--app", "web", "--alpha"},
+    testing::Values(std::vector<std::string>{"--alpha-channel", "--layout", "1"},
+                    std::vector<std::string>{"--app", "web", "--alpha-channel"},
                     std::vector<std::string>{"--host-version", "none"}));
 
 struct BadRun {
     const char* name;
     std::vector<std::string> arguments;
+    int status = 2;
+    std::string says = "";  // part of the line on standard error
 };
 
 void PrintTo(const BadRun& run, std::ostream* out) { *out << run.name; }
@@ -136,9 +142,10 @@ TEST_P(cliRefuses, WithOneLineAndNoOutput) {
     const auto before = Snapshot();
 
     ZpxRun run = Zpx(GetParam().arguments);
-    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.status, GetParam().status);
     EXPECT_EQ(CountLines(run.err), 1) << run.err;
     EXPECT_EQ(run.err.rfind("zpx: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(GetParam().says), std::string::npos) << run.err;
     EXPECT_EQ(std::count_if(run.err.begin(), run.err.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }), 1)
         << "control bytes on the terminal: " << run.err;
     EXPECT_EQ(run.out, "");
@@ -151,11 +158,21 @@ INSTANTIATE_TEST_SUITE_P(
                     BadRun{"NotAnImage", {"scale", "text.png", "out.png", "--size", "4x4"}},
                     BadRun{"ZeroWidth", {"scale", "good.png", "out.png", "--size", "0x10"}},
                     BadRun{"NoSize", {"scale", "good.png", "out.png"}},
-                    BadRun{"UnknownOption", {"scale", "good.png", "out.png", "--size", "4x4", "--sharpen"}},
-                    BadRun{"UnknownCommand", {"sharpen", "good.png", "out.png"}},
+                    BadRun{"UnknownOption",
+                           {"scale", "good.png", "out.png", "--size", "4x4", "--sharpen"},
+                           2,
+                           "unknown option '--sharpen' for scale (see zpx scale --help)"},
+                    BadRun{"UnknownCommand",
+                           {"sharpen", "good.png", "out.png"},
+                           2,
+                           "unknown command 'sharpen': the commands are info, scale, scale-mask, resample, blur, "
+                           "draw and demo (see zpx --help)"},
                     BadRun{"UnknownOutputType", {"scale", "good.png", "out.gif", "--size", "4x4"}},
                     BadRun{"MissingOutputDirectory", {"scale", "good.png", "no/such/out.png", "--size", "4x4"}},
-                    BadRun{"NoModule", {"--plugin", "absent.so", "scale", "good.png", "out.png", "--size", "4x4"}},
+                    BadRun{"NoModule",
+                           {"--plugin", "absent.so", "scale", "good.png", "out.png", "--size", "4x4"},
+                           2,
+                           "cannot load the module ./absent.so: cannot open shared object file"},
                     BadRun{"ModeUnknownName", {"resample", "good.png", "o.png", "--mode", "cubic", "--size", "4x4"}},
                     BadRun{"RadiusNotANumber", {"blur", "good.png", "o.png", "--radius", "wide"}},
                     BadRun{"PositionNotNumbers", {"draw", "good.png", "good.png", "o.png", "--at", "x,y"}},
@@ -184,6 +201,59 @@ INSTANTIATE_TEST_SUITE_P(
                     BadRun{"EmptyOutMask", {"scale-mask", "good.png", "o.png", "--size", "2x2", "--out-mask", ""}},
                     // zpx writes no picture it would refuse to read.
                     BadRun{"SizeBeyondWhatZpxReads", {"scale", "good.png", "o.png", "--size", "16385x8192"}}),
+    [](const testing::TestParamInfo<BadRun>& info) { return std::string(info.param.name); });
+
+// What the line says: the word zpx does not know, the nearest one it does and
+// the help to read; why a method gave nil or false when zpx can tell.
+INSTANTIATE_TEST_SUITE_P(
+    Messages, cliRefuses,
+    testing::Values(
+        BadRun{"MisspeltCommand", {"scal", "x.png", "y.png"}, 2,
+               "unknown command 'scal'; did you mean 'scale'? (see zpx --help)"},
+        BadRun{"NoCommand", {}, 2, "a command is needed: info, scale, scale-mask, resample, blur, draw or demo"},
+        BadRun{"ShortOption", {"scale", "good.png", "o.png", "-s", "4x4"}, 2,
+               "unknown option '-s' for scale; did you mean '--size'? (see zpx scale --help)"},
+        BadRun{"MisspeltOption", {"scale", "good.png", "o.png", "--sise", "4x4"}, 2,
+               "unknown option '--sise' for scale; did you mean '--size'? (see zpx scale --help)"},
+        BadRun{"MisspeltHostOptionAfterTheCommand", {"scale", "good.png", "o.png", "--size", "4x4", "--ap", "web"}, 2,
+               "unknown option '--ap' for scale; did you mean '--app'? (see zpx --help)"},
+        BadRun{"FormerHostFlag", {"--alpha", "scale", "good.png", "o.png", "--size", "4x4"}, 2,
+               "unknown option '--alpha'; did you mean '--alpha-channel'? (see zpx --help)"},
+        BadRun{"OptionBeforeItsCommand", {"--size", "4x4", "scale", "good.png", "o.png"}, 2,
+               "'--size' is an option of scale, scale-mask and resample: it goes after the command's name"},
+        BadRun{"HostOptionValue", {"--app", "mobile", "scale", "good.png", "o.png", "--size", "4x4"}, 2,
+               "--app: must be desktop, console or web, not 'mobile' (see zpx --help)"},
+        BadRun{"HostOptionValueAfterTheCommand", {"scale", "good.png", "o.png", "--size", "4x4", "--app", "mobile"}, 2,
+               "--app: must be desktop, console or web, not 'mobile' (see zpx --help)"},
+        BadRun{"EmptyPluginPath", {"--plugin", "", "info"}, 2, "--plugin: needs a path (see zpx --help)"},
+        BadRun{"SizeBeyondTheLimit", {"scale", "good.png", "o.png", "--size", "900000%"}, 2,
+               "--size 900000% of a 4 x 4 picture is 36000 x 36000; each side must be 1 to 32767"},
+        BadRun{"ResultBeyondTheHostsLimit", {"scale", "good.png", "o.png", "--size", "23171x23171"}, 1,
+               "ScaleZPX returned nil: a 23171 x 23171 picture takes 2147580964 bytes, more than the 2147483647 "
+               "(2 GiB) the host allows one picture"},
+        BadRun{"AlphaPicturesOnAnOldHost",
+               {"--host-version", "2011.0", "--alpha-channel", "resample", "good.png", "o.png", "--mode", "1",
+                "--size", "2x2"},
+               1,
+               "ScalingZPX returned nil: the host (version 2011) is older than 2011.04 and makes no pictures with "
+               "an alpha channel"},
+        BadRun{"IntermediateBeyondTheLibrarysLimit", {"resample", "tall.pgm", "o.png", "--mode", "1", "--size",
+               "32767x1"}, 1,
+               "ScalingZPX returned nil: its first pass needs a 32767 x 32767 intermediate picture of 4294705156 "
+               "bytes"},
+        BadRun{"BlurTableBeyondTheLibrarysLimit", {"blur", "good.png", "o.png", "--radius", "1048575"}, 1,
+               "BlurZPX returned nil: radius 1048575 needs a division table of 2147483648 bytes"},
+        BadRun{"PositionBeyond32Bits", {"draw", "good.png", "good.png", "o.png", "--at", "3e9,0"}, 1,
+               "DrawPictureFZPX returned false: position 3000000000 lies beyond the 32-bit pixel positions"},
+        BadRun{"StrengthThatCouldOverflow", {"draw", "good.png", "good.png", "o.png", "--at", "0,0", "--alpha", "9e6"},
+               1, "DrawPictureFZPX returned false: strength 9000000 could overflow the drawing's sums"},
+        // A bare name is a file here, never one the dynamic linker finds.
+        BadRun{"PluginNameIsAPath", {"--plugin", "libm.so.6", "info"}, 2,
+               "cannot load the module ./libm.so.6: cannot open shared object file"},
+        BadRun{"EntryThrowsAStandardException", {"--plugin", ZPX_THROWING_STANDARD_MODULE, "info"}, 2,
+               "its entry threw: the entry gave up"},
+        BadRun{"EntryThrowsSomethingElse", {"--plugin", ZPX_THROWING_OTHER_MODULE, "info"}, 2,
+               "its entry threw something that is not a std::exception"}),
     [](const testing::TestParamInfo<BadRun>& info) { return std::string(info.param.name); });
 
 std::vector<int> Repeated(std::vector<int> row, int times) {
@@ -234,6 +304,13 @@ TEST_F(cliProgram, CommandsGiveTheirExactResults) {
         {"an opaque picture has a black mask",
          {"scale-mask", "grey.png", "o.png", "--size", "3x3", "--out-mask", "m.pgm"}, "m.pgm", 0,
          std::vector<int>(9, 0), ""},
+        // 8 x 6 blocks of 2 x 2 halved: one pixel per block.
+        {"a size by percentage", {"scale", "in.png", "o.png", "--size", "50%"}, "o.png", 0, Channel(Blocks(4, 3, 1), 0),
+         ""},
+        {"a size by width", {"resample", "in.png", "o.png", "--mode", "box", "--size", "4x"}, "o.png", 0,
+         Channel(Blocks(4, 3, 1), 0), ""},
+        {"--antialias that cannot apply says so", {"scale", "edge.png", "o.png", "--size", "1x1", "--antialias"},
+         "o.png", 0, {127}, "--antialias had no effect: the smooth enlargement acts only when both sides grow"},
     };
     for (const Case& c : cases) {
         const ZpxRun run = Zpx(c.arguments);
@@ -286,28 +363,104 @@ TEST_F(cliProgram, HelpNamesEveryCommand) {
 }
 
 // Every panel of every method, with the pictures the host makes in each
-// storage, written as loadable pictures with a gallery that shows them all.
+// storage, written as loadable pictures with a gallery that shows them all
+// and says nothing of the machine it was made on.
 TEST_F(cliProgram, DemoRunsEveryPanelIntoAGallery) {
+    const std::vector<const DemoPanel*> panels = AllDemoPanels();
     for (const char* directory : {"plain", "console"}) {
         std::vector<std::string> arguments{"demo", directory};
-        if (directory == std::string("console")) arguments.insert(arguments.begin(), {"--app", "console", "--alpha"});
+        if (directory == std::string("console"))
+            arguments.insert(arguments.begin(), {"--app", "console", "--alpha-channel"});
         ZpxRun run = Zpx(arguments);
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.err, "");
-        EXPECT_NE(run.out.find(std::to_string(DemoPanels().size()) + " panels, 0 failed"), std::string::npos)
+        EXPECT_NE(run.out.find(std::to_string(panels.size()) + " results, 0 failed"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find((dir_ / directory / "index.html").string() + " (open it in a browser)\n"),
+                  std::string::npos)
             << run.out;
         const std::string html = ReadText(dir_ / directory / "index.html");
         EXPECT_EQ(html.find("Not registered"), std::string::npos);
-        for (const char* method : {"ScaleZPX", "ScaleImageAndMaskZPX", "ScalingZPX", "BlurZPX", "DrawPictureFZPX"})
-            EXPECT_NE(html.find("<b>" + std::string(method) + "</b>"), std::string::npos) << method;
-        for (const DemoPanel& panel : DemoPanels()) {
-            EXPECT_NE(html.find("src=\"" + panel.id + ".png\""), std::string::npos) << panel.id;
-            EXPECT_NO_THROW(LoadImageFile(PathOf(std::string(directory) + "/" + panel.id + ".png"))) << panel.id;
-        }
+        EXPECT_EQ(html.find(dir_.string()), std::string::npos);
+        EXPECT_EQ(html.find(ZPX_BUILD_DIR), std::string::npos);
+        for (const DemoSection& section : DemoSections())
+            EXPECT_NE(html.find("<section id=\"" + section.id + "\">"), std::string::npos) << section.id;
+        std::set<std::string> pictures;
+        for (size_t at = html.find("src=\""); at != std::string::npos; at = html.find("src=\"", at + 1))
+            pictures.insert(html.substr(at + 5, html.find('"', at + 5) - at - 5));
+        for (const DemoPanel* panel : panels) EXPECT_EQ(pictures.count(panel->id + ".png"), 1u) << panel->id;
+        for (const std::string& picture : pictures)
+            EXPECT_NO_THROW(LoadImageFile(PathOf(std::string(directory) + "/" + picture))) << picture;
     }
     EXPECT_EQ(LoadImageFile(PathOf("plain/source.png")).width, 640);
     // The transparency scaled with the icon reaches the file as alpha.
     EXPECT_TRUE(LoadImageFile(PathOf("plain/scale-mask-icon-antialias.png")).hasAlpha);
+}
+
+// What --version says: both versions, the module's path and the host played.
+TEST_F(cliProgram, VersionNamesProgramModuleAndHost) {
+    ZpxRun run = Zpx({"--host-version", "2013.0", "--version"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string version = ProgramVersion();
+    const std::string module = (fs::path(ZPX_PROGRAM_PATH).parent_path() / "libpicturezpx.so").string();
+    EXPECT_EQ(run.out, "zpx " + version + "\nmodule: picturezpx " + version + " (" + module +
+                           ")\nhost: emulated, desktop host 2013.0, plain pictures in layout 6\n");
+}
+
+// The program finds its module beside itself or where the install put it,
+// from any directory, with nothing of the build folder compiled in: the
+// installed tree works after being moved, and its manual names every option
+// the program's help lists.
+TEST_F(cliProgram, InstalledTreeWorksWhereverItIsMoved) {
+    const fs::path installed = dir_ / "installed", moved = dir_ / "moved";
+    ZpxRun install = Run(ZPX_CMAKE_COMMAND, {"--install", ZPX_BUILD_DIR, "--prefix", installed.string()});
+    ASSERT_EQ(install.status, 0) << install.out << install.err;
+    fs::rename(installed, moved);
+    const std::string program = (moved / "bin" / "zpx").string();
+
+    ZpxRun version = Run(program, {"--version"});
+    ASSERT_EQ(version.status, 0) << version.err;
+    EXPECT_NE(version.out.find("module: picturezpx " + std::string(ProgramVersion()) + " (" + moved.string() + "/lib"),
+              std::string::npos)
+        << version.out;
+    ZpxRun scale = Run(program, {"scale", "in.png", "out.png", "--size", "4x3"});
+    ASSERT_EQ(scale.status, 0) << scale.err;
+    EXPECT_EQ(LoadImageFile(PathOf("out.png")).rgba, Blocks(4, 3, 1).rgba);
+
+    std::string manual = ReadText(moved / "share" / "man" / "man1" / "zpx.1");
+    for (size_t at = manual.find("\\-"); at != std::string::npos; at = manual.find("\\-", at)) manual.erase(at, 1);
+    for (const char* command : {"", "info", "scale", "scale-mask", "resample", "blur", "draw", "demo"}) {
+        std::vector<std::string> arguments{"--help"};
+        if (*command) arguments.insert(arguments.begin(), command);
+        const std::string help = Run(program, arguments).out;
+        for (size_t at = help.find("--"); at != std::string::npos; at = help.find("--", at + 2)) {
+            std::string option = help.substr(at, help.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at + 2) - at);
+            EXPECT_NE(manual.find(option), std::string::npos) << option << " of zpx " << command;
+        }
+        if (*command) {
+            EXPECT_NE(manual.find("\\fB" + std::string(command) + "\\fR"), std::string::npos) << command;
+        }
+    }
+}
+
+// The program alone, without its module beside it: one line saying where it
+// looked; a bare --plugin name is the file in the current directory.
+TEST_F(cliProgram, ProgramWithoutItsModuleSaysWhereItLooked) {
+    const fs::path alone = dir_ / "alone";
+    fs::create_directory(alone);
+    fs::copy_file(ZPX_PROGRAM_PATH, alone / "zpx");
+    const std::string program = (alone / "zpx").string();
+
+    ZpxRun lost = Run(program, {"info"});
+    EXPECT_EQ(lost.status, 2);
+    const fs::path beside = alone / "libpicturezpx.so", installed = dir_ / "lib" / "picturezpx" / "libpicturezpx.so";
+    EXPECT_EQ(lost.err, "zpx: cannot find the module libpicturezpx.so beside zpx (" + beside.string() +
+                            ") or where it is installed (" + installed.string() +
+                            "); give its path with --plugin PATH\n");
+
+    fs::copy_file(fs::path(ZPX_PROGRAM_PATH).parent_path() / "libpicturezpx.so", dir_ / "libpicturezpx.so");
+    ZpxRun found = Run(program, {"--plugin", "libpicturezpx.so", "info"});
+    EXPECT_EQ(found.status, 0) << found.err;
+    EXPECT_NE(found.out.find("module:            ./libpicturezpx.so"), std::string::npos) << found.out;
 }
 
 }  // namespace

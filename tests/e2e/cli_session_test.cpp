@@ -19,6 +19,13 @@ Image Grey(int width, int height, uint8_t level) {
     return image;
 }
 
+// The host options of a zpx run with this build's module.
+HostOptions WithBuiltModule() {
+    HostOptions options;
+    options.plugin = ZPX_MODULE_PATH;
+    return options;
+}
+
 int ExitStatusOf(Session& session, REALpicture receiver, const CallSettings& settings, std::string* message) {
     try {
         RunMethod(session, "ScaleZPX", receiver, {3, 3, false}, settings);
@@ -33,7 +40,7 @@ int ExitStatusOf(Session& session, REALpicture receiver, const CallSettings& set
 // every host reference given back.
 TEST(cliSession, MethodFailuresLeaveNothingBehind) {
     for (bool throwing : {false, true}) {
-        Session session(HostOptions{});
+        Session session(WithBuiltModule());
         HostPicture picture = session.MakePicture(Grey(6, 6, 90));
         CallSettings settings;
         if (throwing) {
@@ -50,7 +57,7 @@ TEST(cliSession, MethodFailuresLeaveNothingBehind) {
 }
 
 TEST(cliSession, RepeatedCallsKeepOnlyTheLastResult) {
-    Session session(HostOptions{});
+    Session session(WithBuiltModule());
     HostPicture picture = session.MakePicture(Grey(6, 6, 90));
     CallSettings settings;
     settings.repeat = 4;

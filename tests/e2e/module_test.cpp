@@ -54,7 +54,7 @@ TEST_P(ModuleGenerations, RegistersThePictureMethods) {
     HostConfig config;
     config.version = GetParam().version;
     Host host(config);
-    ASSERT_TRUE(host.LoadModule()) << host.LoadError();
+    ASSERT_TRUE(host.LoadModule(ZPX_MODULE_PATH)) << host.LoadError();
     const Registration& registered = host.Registered();
     ASSERT_EQ(registered.form, GetParam().form);
     EXPECT_EQ(registered.recordVersion, GetParam().recordVersion);
@@ -93,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(Hosts, ModuleGenerations,
 
 TEST(Module, EveryAnsweredEntryIsAskedOnce) {
     Host host;
-    ASSERT_TRUE(host.LoadModule()) << host.LoadError();
+    ASSERT_TRUE(host.LoadModule(ZPX_MODULE_PATH)) << host.LoadError();
     REALpicture source = zpxtest::MakePicture(host, 8, 6, false, zpxtest::TestPattern);
     for (int i = 0; i < 3; ++i) {
         Value result = host.Call("ScaleZPX", source, {5 + i, 3});

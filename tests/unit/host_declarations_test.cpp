@@ -204,7 +204,7 @@ TEST(HostLoad, EachHostLoadsTheModuleAfreshAndReportsWhatItCannotLoad) {
     for (int round = 0; round < 2; ++round) {
         {
             Host host;
-            ASSERT_TRUE(host.LoadModule()) << host.LoadError();
+            ASSERT_TRUE(host.LoadModule(ZPX_MODULE_PATH)) << host.LoadError();
             EXPECT_EQ(host.Registrations().size(), 1u);
         }
         void* stillLoaded = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
