@@ -15,8 +15,9 @@ using zpxhost::Value;
 constexpr int64_t kLargestBuffer = 2147483647;
 // Hosts before this version make no pictures with an alpha channel.
 constexpr double kFirstHostWithAlphaPictures = 2011.04;
-// Drawing refuses a strength whose sums could leave 32 bits: 255 * (2 |alpha| + 1) must stay within 2^30.
-constexpr double kLargestStrength = (1073741824.0 / 255.0 - 1.0) / 2.0;
+// Drawing refuses a strength whose channel products could leave 32 bits: 255 |alpha| (and, for a
+// negative strength, 255 (1 + |alpha|), the destination's own share) must stay within 2^31 - 1.
+constexpr double kLargestProductFactor = 2147483647.0 / 255.0;
 
 int64_t Integer(const std::vector<Value>& arguments, size_t index) {
     const int32_t* integer = index < arguments.size() ? std::get_if<int32_t>(&arguments[index]) : nullptr;
@@ -38,12 +39,6 @@ std::string ShortNumber(double value) {
     return text;
 }
 
-std::string TooLargeForHost(int64_t width, int64_t height) {
-    if (zpxhost::PictureFits(width, height)) return "";
-    return "a " + Size(width, height) + " picture takes " + std::to_string(width * height * 4) +
-           " bytes, more than the 2147483647 (2 GiB) the host allows one picture";
-}
-
 std::string NoAlphaPictures(const zpxhost::HostConfig& config, bool receiverHasAlpha) {
     if (!receiverHasAlpha || (config.version && *config.version >= kFirstHostWithAlphaPictures)) return "";
     return std::string("the host") + (config.version ? " (version " + ShortNumber(*config.version) + ")" : "") +
@@ -59,10 +54,10 @@ enum class Resizing {
 
 std::string ResizingReason(const zpxhost::Host& host, REALpicture receiver, Resizing resizing, int64_t width,
                            int64_t height) {
+    // A result beyond the host's 2 GiB never gets here: zpx refuses sizes it could not read back.
     if (width < 1 || height < 1) return "";
-    std::string reason = TooLargeForHost(width, height);
-    if (reason.empty() && resizing != Resizing::ScaleWithMask)
-        reason = NoAlphaPictures(host.Config(), host.HasAlpha(receiver));
+    std::string reason;
+    if (resizing != Resizing::ScaleWithMask) reason = NoAlphaPictures(host.Config(), host.HasAlpha(receiver));
     int64_t sourceHeight = host.Height(receiver);
     if (reason.empty() && resizing == Resizing::Resample && width * sourceHeight > kLargestBuffer / 4)
         reason = "its first pass needs a " + Size(width, sourceHeight) + " intermediate picture of " +
@@ -87,9 +82,9 @@ std::string DrawReason(double x, double y, double alpha) {
             return "position " + ShortNumber(coordinate) + " lies beyond the 32-bit pixel positions the drawing uses";
     }
     if (std::isnan(alpha)) return "a strength that is not a number cannot be drawn";
-    if (std::fabs(alpha) > kLargestStrength)
-        return "strength " + ShortNumber(alpha) + " could overflow the drawing's sums (strengths up to about " +
-               "2,100,000 either way can be drawn)";
+    if ((alpha < 0 ? 1.0 - alpha : alpha) > kLargestProductFactor)
+        return "strength " + ShortNumber(alpha) + " could overflow the drawing's sums (strengths from -8421503 to " +
+               "8421504 can be drawn)";
     return "";
 }
 

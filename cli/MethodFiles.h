@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/ImageFile.h"
 
@@ -11,8 +12,11 @@ namespace zpxcli {
 
 // The image at a path, or UsageError naming the file and what is wrong with it.
 Image LoadInputImage(const std::string& path);
-// Refuses an output path whose image type zpx does not write, before any work is done.
+// Refuses an output path whose image type zpx does not write, or that names
+// something no output may replace, before any work is done.
 void CheckOutputPath(const std::string& path);
+// Every image to its file, or UsageError naming the file and none of them written.
+void SaveOutputImages(const std::vector<OutputImage>& images);
 void SaveOutputImage(const std::string& path, const Image& image);
 
 // A mask file for the picture read from picturePath: UsageError unless it is the picture's size.

@@ -38,6 +38,7 @@ struct ZpxRun {
 struct ZpxSetting {
     std::vector<std::string> environment;        // NAME=value, added to zpx's
     std::optional<std::string> standardOutput;  // a file to write it to instead of the one read back; "" closes it
+    std::string program = ZPX_PROGRAM_PATH;     // or a copy of zpx, or another program run the same way
 };
 
 inline std::string ReadText(const fs::path& path) {
@@ -82,12 +83,12 @@ protected:
             else Redirect(1, setting.standardOutput->c_str(), O_WRONLY);
             Redirect(2, AsidePath("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC);
             if (::chdir(dir_.c_str()) != 0) ::_exit(127);
-            std::vector<char*> argv{const_cast<char*>(ZPX_PROGRAM_PATH)}, envp;
+            std::vector<char*> argv{const_cast<char*>(setting.program.c_str())}, envp;
             for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
             for (const std::string& variable : environment) envp.push_back(const_cast<char*>(variable.c_str()));
             argv.push_back(nullptr);
             envp.push_back(nullptr);
-            ::execve(ZPX_PROGRAM_PATH, argv.data(), envp.data());
+            ::execve(setting.program.c_str(), argv.data(), envp.data());
             ::_exit(127);
         }
         return child;
@@ -118,6 +119,11 @@ protected:
 
     ZpxRun Zpx(const std::vector<std::string>& arguments, const ZpxSetting& setting = {}) const {
         return Finish(Start(arguments, setting));
+    }
+    ZpxRun Run(const std::string& program, const std::vector<std::string>& arguments) const {
+        ZpxSetting setting;
+        setting.program = program;
+        return Zpx(arguments, setting);
     }
 
     // Every entry of the directory, by name: what it is and, for a file, its
