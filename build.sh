@@ -129,6 +129,8 @@ run_tests() {
     (cd "$ROOT/build32" && ctest --output-on-failure -j "$JOBS") || status=1
     echo "== arm64 suites (under qemu-aarch64)"
     (cd "$ROOT/build-arm64" && ctest --output-on-failure -j "$JOBS") || status=1
+    echo "== the zpx program of every build on the same pictures: byte-identical outputs"
+    "$ROOT/build/tests/compare_builds" -j "$JOBS" "$ROOT/build" "$ROOT/build32" "$ROOT/build-arm64" || status=1
     echo "== 64-bit suites under AddressSanitizer and UndefinedBehaviorSanitizer"
     (cd "$ROOT/build-sanitize" &&
         ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1 \
