@@ -67,6 +67,11 @@ fetch_sysroot() {
     find "$sysroot" -type l -lname '/*' -print0 | while IFS= read -r -d '' link; do
         ln -sfn "$(realpath -m --relative-to="$(dirname "$link")" "$sysroot$(readlink "$link")")" "$link"
     done
+    # The loader's cache of the sysroot: without one, the emulated loader reads
+    # the machine's, which sends it to the machine's own 32-bit C library.
+    mkdir -p "$sysroot/etc"
+    echo 'include /etc/ld.so.conf.d/*.conf' > "$sysroot/etc/ld.so.conf"
+    /sbin/ldconfig -r "$sysroot"
     rm -rf "$state"
     echo "$wanted" > "$sysroot/.packages"
 }

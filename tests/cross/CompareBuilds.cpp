@@ -117,7 +117,7 @@ std::vector<Case> MakeCases(const std::string& folder, const std::vector<Input>&
             const std::string down = Size(in.width * 3 / 8 + 1, in.height * 5 / 9 + 1);
             const std::string up = large ? Size(in.width + 97, in.height + 33) : Size(in.width * 3 + 1, in.height * 2 + 3);
             std::vector<std::string> host = {"--app", app};
-            if (in.hasAlpha) host.push_back("--alpha");
+            if (in.hasAlpha) host.push_back("--alpha-channel");
             auto add = [&](const std::string& name, std::vector<std::string> arguments) {
                 std::vector<std::string> all = host;
                 all.insert(all.end(), arguments.begin(), arguments.end());
