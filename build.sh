@@ -10,15 +10,15 @@ ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
 
 # What zpx and the module need: the quick start installs only these.
-PROGRAM_PACKAGES=(cmake make g++ pkg-config libffi-dev libpng-dev libcli11-dev)
+PROGRAM_PACKAGES=(cmake make g++ pkg-config libffi-dev libpng-dev libjpeg62-turbo-dev libwebp-dev libtiff-dev
+                  libcli11-dev)
 # What the tests, the 32-bit, arm64, sanitized and fuzz builds and the benchmarks need besides.
 TEST_PACKAGES=(libgtest-dev googletest libbenchmark-dev g++-multilib qemu-user clang libclang-rt-14-dev
                binutils-aarch64-linux-gnu)
 # What the cross builds take from the target's own packages (see fetch_sysroot),
-# with their dependencies: the zpx program's image libraries (each format whose
-# library CMake finds for the target is built in), and for arm64 also the C and
-# C++ libraries and libffi, which the 32-bit build has from the compiler's
-# multilib and its own typed calls.
+# with their dependencies: the zpx program's image libraries, and for arm64
+# also the C and C++ libraries and libffi, which the 32-bit build has from the
+# compiler's multilib and its own typed calls.
 IMAGE_PACKAGES=(libpng-dev libjpeg62-turbo-dev libwebp-dev libtiff-dev)
 I386_PACKAGES=("${IMAGE_PACKAGES[@]}")
 ARM64_PACKAGES=(libc6-dev libstdc++-12-dev libffi-dev libcli11-dev "${IMAGE_PACKAGES[@]}")

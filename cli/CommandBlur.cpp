@@ -8,12 +8,15 @@ namespace {
 struct BlurArguments {
     FilePair files;
     double radius = 0;
+    bool carryMask = false;
     CallSettings call;
 };
 
 int RunBlur(const HostOptions& host, const BlurArguments& arguments) {
-    return RunPictureMethod(host, arguments.files, "BlurZPX", arguments.call,
-                            [&](const Image&) { return std::vector<zpxhost::Value>{arguments.radius}; });
+    return RunPictureMethod(
+        host, arguments.files,
+        {"BlurZPX", [&](PictureSize) { return std::vector<zpxhost::Value>{arguments.radius}; }, arguments.call,
+         arguments.carryMask, "--carry-mask"});
 }
 
 }  // namespace
@@ -29,10 +32,12 @@ void AddBlurCommand(CLI::App& app, CommandContext& context) {
         ->type_name("R")
         ->required()
         ->check(NonEmpty());
+    AddCarryMaskFlag(command, arguments->carryMask);
     AddCallOptions(command, arguments->call);
     command->footer(
         "Examples:\n"
         "  zpx blur photo.png soft.png --radius 3\n"
+        "  zpx blur icon.png soft.png --radius 2 --carry-mask      (the transparency blurred too)\n"
         "  zpx --app console blur photo.ppm soft.ppm --radius 20 --repeat 5");
     WhenChosen(command, context, arguments, RunBlur);
 }

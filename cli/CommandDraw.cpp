@@ -18,6 +18,7 @@ struct DrawArguments {
     std::string position;
     double alpha = 1.0;
     std::string mask;
+    EncodeSettings encode;
     CallSettings call;
 };
 
@@ -55,25 +56,27 @@ int RunDraw(const HostOptions& host, const DrawArguments& arguments) {
     const char* method = "DrawPictureFZPX";
     Position at = ParsePosition(arguments.position);
     CheckOutputPath(arguments.output);
-    std::optional<Image> destinationImage = LoadInputImage(arguments.destination);
-    std::optional<Image> sourceImage = LoadInputImage(arguments.source);
-    std::optional<Image> mask;
-    if (!arguments.mask.empty()) mask = LoadMaskImage(arguments.mask, arguments.source, *sourceImage);
-
+    Progress progress;
     Session session(host);
     session.DeclarationOf(method);
-    HostPicture destination = session.MakePicture(*destinationImage);
-    HostPicture source = session.MakePicture(*sourceImage);
-    if (mask) session.AttachMask(source.get(), *mask);
-    // The pictures hold the pixels now; a repeated run keeps the destination
-    // as it was read, so that every call draws onto it.
-    sourceImage.reset();
-    mask.reset();
-    if (arguments.call.Calls() == 1) destinationImage.reset();
-    RunMethod(session, method, destination.get(), {source.get(), at.x, at.y, arguments.alpha}, arguments.call,
-              [&] { session.Refill(destination.get(), *destinationImage); });
-    source.Reset();
-    SaveOutputImages({{arguments.output, session.PictureRows(destination.get())}});
+    LoadedPicture destination = LoadInputPicture(session, arguments.destination, progress);
+    LoadedPicture source = LoadInputPicture(session, arguments.source, progress);
+    if (!arguments.mask.empty())
+        session.AttachMask(source.picture.get(),
+                           LoadMaskImage(arguments.mask, arguments.source, source.shape.width, source.shape.height));
+    else if (source.transparent && host.alphaChannel)
+        Note(arguments.source + " is drawn without its transparency: " + method +
+             " ignores alpha channels (leave out --alpha-channel to draw through it)");
+    // A repeated run starts every call from the destination as it was read.
+    std::optional<Image> original;
+    if (arguments.call.Calls() > 1) original = session.ReadPicture(destination.picture.get());
+    RunMethod(session, method, destination.picture.get(), {source.picture.get(), at.x, at.y, arguments.alpha},
+              arguments.call, [&] { session.Refill(destination.picture.get(), *original); }, &progress);
+    source.picture.Reset();
+    ImageRows rows = session.OutputRows(destination.picture.get());
+    rows.isGrey = destination.shape.isGrey && source.shape.isGrey;
+    rows.metadata = destination.shape.metadata;
+    SaveOutputImages({{arguments.output, rows}}, arguments.encode, progress);
     return kExitSuccess;
 }
 
@@ -83,7 +86,8 @@ void AddDrawCommand(CLI::App& app, CommandContext& context) {
     auto arguments = std::make_shared<DrawArguments>();
     CLI::App* command = app.add_subcommand(
         "draw", "DrawPictureFZPX: draws SRC onto DEST at a fractional position, and writes DEST to OUT");
-    command->add_option("DEST", arguments->destination, "the picture drawn on (.png .ppm .pgm .pam), e.g. back.png")
+    command->add_option("DEST", arguments->destination,
+                        "the picture drawn on (PNG, JPEG, WebP, TIFF, PPM, PGM or PAM), e.g. back.png")
         ->type_name("FILE")
         ->required();
     command->add_option("SRC", arguments->source, "the picture drawn, e.g. sprite.png")->type_name("FILE")->required();
@@ -101,12 +105,15 @@ void AddDrawCommand(CLI::App& app, CommandContext& context) {
         ->capture_default_str()
         ->check(NonEmpty());
     command->add_option("--mask", arguments->mask,
-                        "a grey image of SRC's size given to SRC as its mask: 0 (black) draws fully, 255 (white) "
-                        "not at all, e.g. --mask round.pgm")
+                        "a grey image of SRC's size given to SRC as its mask in place of SRC's own transparency: "
+                        "0 (black) draws fully, 255 (white) not at all, e.g. --mask round.pgm")
         ->type_name("M")
         ->check(NonEmpty());
+    AddQualityOption(command, arguments->encode);
     AddCallOptions(command, arguments->call);
     command->footer(
+        "SRC is drawn through its transparency (its mask, 255 - alpha) unless --mask names another.\n"
+        "OUT keeps DEST's transparency as alpha.\n"
         "Exit status 1 when the method returns false or raises.\n"
         "Examples:\n"
         "  zpx draw back.png sprite.png out.png --at 10.5,20.25\n"

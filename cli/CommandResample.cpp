@@ -23,6 +23,7 @@ struct ResampleArguments {
     FilePair files;
     std::string mode;
     std::string size;
+    bool carryMask = false;
     CallSettings call;
 };
 
@@ -59,10 +60,13 @@ std::string ModeHelp() {
 }
 
 int RunResample(const HostOptions& host, const ResampleArguments& arguments) {
-    return RunPictureMethod(host, arguments.files, "ScalingZPX", arguments.call, [&](const Image& input) {
-        PictureSize size = ResolvePictureSize(arguments.size, {input.width, input.height});
-        return std::vector<zpxhost::Value>{ModeFor(arguments.mode), size.width, size.height};
-    });
+    return RunPictureMethod(host, arguments.files,
+                            {"ScalingZPX",
+                             [&](PictureSize input) {
+                                 PictureSize size = ResolvePictureSize(arguments.size, input);
+                                 return std::vector<zpxhost::Value>{ModeFor(arguments.mode), size.width, size.height};
+                             },
+                             arguments.call, arguments.carryMask, "--carry-mask"});
 }
 
 }  // namespace
@@ -77,11 +81,13 @@ void AddResampleCommand(CLI::App& app, CommandContext& context) {
         ->required()
         ->check(CLI::Validator([](std::string& text) { return ModeProblem(text); }, ""));
     AddSizeOption(command, arguments->size);
+    AddCarryMaskFlag(command, arguments->carryMask);
     AddCallOptions(command, arguments->call);
     command->footer(
         "Examples:\n"
         "  zpx resample photo.png small.png --mode mitchell --size 25%\n"
-        "  zpx resample icon.png big.png --mode 3 --size 512x512 --repeat 10");
+        "  zpx resample icon.png big.png --mode 3 --size 512x512 --carry-mask\n"
+        "  zpx resample photo.jpg big.jpg --mode 3 --size 8000x6000 --quality 85 --repeat 10");
     WhenChosen(command, context, arguments, RunResample);
 }
 

@@ -14,12 +14,15 @@ struct ScaleArguments {
 
 int RunScale(const HostOptions& host, const ScaleArguments& arguments) {
     std::string note;
-    int status = RunPictureMethod(host, arguments.files, "ScaleZPX", arguments.call, [&](const Image& input) {
-        PictureSize size = ResolvePictureSize(arguments.size, {input.width, input.height});
-        note = AntialiasNote(arguments.antialias, {input.width, input.height}, size);
-        return std::vector<zpxhost::Value>{size.width, size.height, arguments.antialias};
-    });
-    PrintNote(note);
+    int status = RunPictureMethod(host, arguments.files,
+                                  {"ScaleZPX",
+                                   [&](PictureSize input) {
+                                       PictureSize size = ResolvePictureSize(arguments.size, input);
+                                       note = AntialiasNote(arguments.antialias, input, size);
+                                       return std::vector<zpxhost::Value>{size.width, size.height, arguments.antialias};
+                                   },
+                                   arguments.call, false, "scale-mask"});
+    Note(note);
     return status;
 }
 
@@ -34,6 +37,7 @@ void AddScaleCommand(CLI::App& app, CommandContext& context) {
     AddAntialiasFlag(command, arguments->antialias);
     AddCallOptions(command, arguments->call);
     command->footer(
+        "The result is opaque: an input with transparency gets one line saying so (scale-mask keeps it).\n"
         "Examples:\n"
         "  zpx scale photo.png thumb.png --size 160x\n"
         "  zpx scale icon.ppm big.png --size 256x256 --antialias --repeat 20");

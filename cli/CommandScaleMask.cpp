@@ -1,7 +1,5 @@
-// zpx scale-mask IN OUT --size WxH [--antialias] [--mask M] [--out-mask OM]:
+// zpx scale-mask IN OUT --size SIZE [--antialias] [--mask M] [--out-mask OM]:
 // ScaleImageAndMaskZPX, with the transparency going in and coming out as files.
-#include <cstdio>
-
 #include "cli/Commands.h"
 #include "cli/Errors.h"
 #include "cli/OutputFiles.h"
@@ -21,17 +19,10 @@ struct ScaleMaskArguments {
     CallSettings call;
 };
 
-bool KeepsAlpha(const std::string& path) {
-    ImageFormat format = FormatForPath(path);
-    return format == ImageFormat::Png || format == ImageFormat::Pam;
-}
-
-// An input with an alpha channel brings its own mask: the method takes that one.
-void CheckMaskOption(const ScaleMaskArguments& arguments, const Image& input, bool alphaOption) {
-    if (arguments.mask.empty() || (!input.hasAlpha && !alphaOption)) return;
-    throw UsageError(
-        "--mask is for input without an alpha channel (the alpha channel is the mask), but " +
-        (input.hasAlpha ? arguments.files.input + " has one" : std::string("--alpha-channel gives it one")));
+// With alpha channels, the picture's alpha is what the method takes as its mask.
+void CheckMaskOption(const ScaleMaskArguments& arguments, bool alphaChannel) {
+    if (!arguments.mask.empty() && alphaChannel)
+        throw UsageError("--mask is for pictures without an alpha channel, and --alpha-channel gives IN one");
 }
 
 void CheckOutputPaths(const ScaleMaskArguments& arguments) {
@@ -44,63 +35,53 @@ void CheckOutputPaths(const ScaleMaskArguments& arguments) {
 
 // The mask of a picture without transparency: all black.
 ImageRows OpaqueMask(int width, int height) {
-    return {width, height, false, true, [width](int, uint8_t* rgba) {
-                for (int x = 0; x < width; ++x, rgba += 4) {
-                    rgba[0] = rgba[1] = rgba[2] = 0;
-                    rgba[3] = 255;
-                }
-            }};
-}
-
-// The image to OUT and its mask to OM, both files or neither.
-void SaveImageAndMask(const ScaleMaskArguments& arguments, ImageRows image,
-                      const std::optional<ImageRows>& transparency) {
-    image.hasAlpha = false;
-    SaveOutputImages({{arguments.files.output, image},
-                      {arguments.outputMask, transparency ? *transparency : OpaqueMask(image.width, image.height)}});
-}
-
-// The image with its mask as alpha where OUT can hold it; otherwise the image
-// alone, and one line to say what was lost.
-void SaveImageWithMask(const std::string& path, ImageRows image, const std::optional<ImageRows>& transparency) {
-    if (!transparency) {
-        SaveOutputImages({{path, image}});
-    } else if (KeepsAlpha(path)) {
-        SaveOutputImages({{path, WithMaskAsAlpha(image, *transparency)}});
-    } else {
-        image.hasAlpha = false;
-        SaveOutputImages({{path, image}});
-        std::fprintf(stderr,
-                     "zpx: %s holds no transparency, so the mask was dropped (use .png or .pam, or --out-mask)\n",
-                     path.c_str());
-    }
+    ImageRows rows;
+    rows.width = width;
+    rows.height = height;
+    rows.isGrey = true;
+    rows.fill = [width](int, uint8_t* rgba) {
+        for (int x = 0; x < width; ++x, rgba += 4) {
+            rgba[0] = rgba[1] = rgba[2] = 0;
+            rgba[3] = 255;
+        }
+    };
+    return rows;
 }
 
 int RunScaleMask(const HostOptions& host, const ScaleMaskArguments& arguments) {
     CheckOutputPaths(arguments);
-    std::optional<Image> input = LoadInputImage(arguments.files.input);
-    const PictureSize inputSize{input->width, input->height};
-    PictureSize size = ResolvePictureSize(arguments.size, inputSize);
-    CheckMaskOption(arguments, *input, host.alpha);
-    std::optional<Image> mask;
-    if (!arguments.mask.empty()) mask = LoadMaskImage(arguments.mask, arguments.files.input, *input);
-
+    CheckMaskOption(arguments, host.alphaChannel);
+    Progress progress;
     Session session(host);
     session.DeclarationOf(kMethod);
-    HostPicture picture = session.MakePicture(*input, input->hasAlpha || host.alpha);
-    if (mask) session.AttachMask(picture.get(), *mask);
-    input.reset();  // the picture holds the pixels now
-    mask.reset();
-    MethodResult result =
-        RunMethod(session, kMethod, picture.get(), {size.width, size.height, arguments.antialias}, arguments.call);
+    LoadedPicture input = LoadInputPicture(session, arguments.files.input, progress);
+    const PictureSize inputSize{input.shape.width, input.shape.height};
+    PictureSize size = ResolvePictureSize(arguments.size, inputSize);
+    if (!arguments.mask.empty())
+        session.AttachMask(input.picture.get(), LoadMaskImage(arguments.mask, arguments.files.input, input.shape.width,
+                                                              input.shape.height));
+    MethodResult result = RunMethod(session, kMethod, input.picture.get(), {size.width, size.height, arguments.antialias},
+                                    arguments.call, nullptr, &progress);
     if (!result.picture) throw MethodFailure(std::string(kMethod) + " returned no picture");
+    input.picture.Reset();
 
-    picture.Reset();
-    ImageRows image = session.PictureRows(result.picture.get());
+    ImageRows image = session.OutputRows(result.picture.get());
+    image.isGrey = input.shape.isGrey;
+    image.metadata = input.shape.metadata;
+    if (arguments.outputMask.empty()) {
+        SaveOutputImages({{arguments.files.output, image}}, arguments.files.encode, progress);
+        Note(AntialiasNote(arguments.antialias, inputSize, size));
+        return kExitSuccess;
+    }
+    // The image to OUT and its mask to OM, both files or neither.
+    image = session.PictureRows(result.picture.get());
+    image.isGrey = input.shape.isGrey;
+    image.metadata = input.shape.metadata;
     std::optional<ImageRows> transparency = session.TransparencyRows(result.picture.get());
-    if (arguments.outputMask.empty()) SaveImageWithMask(arguments.files.output, image, transparency);
-    else SaveImageAndMask(arguments, image, transparency);
-    PrintNote(AntialiasNote(arguments.antialias, inputSize, size));
+    SaveOutputImages({{arguments.files.output, image},
+                      {arguments.outputMask, transparency ? *transparency : OpaqueMask(image.width, image.height)}},
+                     arguments.files.encode, progress);
+    Note(AntialiasNote(arguments.antialias, inputSize, size));
     return kExitSuccess;
 }
 
@@ -115,8 +96,8 @@ void AddScaleMaskCommand(CLI::App& app, CommandContext& context) {
     AddAntialiasFlag(command, arguments->antialias);
     command->add_option("--mask", arguments->mask,
                         "a grey image of IN's size given to IN as its mask, 0 (black) opaque to 255 (white) "
-                        "transparent; for input without alpha (an input with alpha, or --alpha-channel, brings its "
-                        "own), e.g. --mask shape.pgm")
+                        "transparent, in place of IN's own transparency (not with --alpha-channel), "
+                        "e.g. --mask shape.pgm")
         ->type_name("M")
         ->check(NonEmpty());
     command->add_option("--out-mask", arguments->outputMask,
@@ -126,9 +107,10 @@ void AddScaleMaskCommand(CLI::App& app, CommandContext& context) {
         ->check(NonEmpty());
     AddCallOptions(command, arguments->call);
     command->footer(
-        "Without --out-mask, a .png or .pam OUT gets the mask as its alpha channel (alpha = 255 - mask);\n"
-        "a .ppm or .pgm OUT cannot hold it: the image is written alone and one line on standard error\n"
-        "says the mask was dropped.\n"
+        "IN's transparency is its mask (mask = 255 - alpha). Without --out-mask, a .png, .webp, .tif or\n"
+        ".pam OUT gets the result's mask as its alpha channel (alpha = 255 - mask), unless the result is\n"
+        "opaque; a .jpg, .ppm or .pgm OUT cannot hold it: the image is written alone and one line on\n"
+        "standard error says the transparency was dropped.\n"
         "Examples:\n"
         "  zpx scale-mask icon.png big.png --size 256x256 --antialias        (alpha in, alpha out)\n"
         "  zpx scale-mask photo.ppm small.ppm --size 160x120 --mask shape.pgm --out-mask small-mask.pgm");

@@ -48,8 +48,11 @@ void WhenChosen(CLI::App* command, CommandContext& context, std::shared_ptr<Argu
 struct FilePair {
     std::string input;
     std::string output;
+    EncodeSettings encode;  // --quality
 };
+// IN and OUT, and --quality for OUT.
 void AddInputAndOutput(CLI::App* command, FilePair& files);
+void AddQualityOption(CLI::App* command, EncodeSettings& settings);
 void AddCallOptions(CLI::App* command, CallSettings& settings);
 
 // Refuses an empty value, what a script's unset variable gives: taken as 0
@@ -67,16 +70,36 @@ PictureSize ResolvePictureSize(const std::string& text, PictureSize input);
 // The required --size of a resizing command, and the --antialias flag of the box scalers.
 void AddSizeOption(CLI::App* command, std::string& size);
 void AddAntialiasFlag(CLI::App* command, bool& antialias);
+// The --carry-mask flag of the methods that make opaque results.
+void AddCarryMaskFlag(CLI::App* command, bool& carryMask);
 // The line that says --antialias could not apply to this resize, or "".
 std::string AntialiasNote(bool antialias, PictureSize from, PictureSize to);
-// A remark on standard error that does not make the run fail.
-void PrintNote(const std::string& note);
+
+// The picture of the file at path, read into the session's host as its rows
+// come (Session::LoadPicture), or UsageError naming the file. A file of more
+// than 8 bits a sample is said to be read to 8, on one line.
+LoadedPicture LoadInputPicture(Session& session, const std::string& path, Progress& progress);
+// Every image to its file, shown on the status line, or UsageError naming the
+// file and none of them written. Transparency that a file's format cannot
+// hold is dropped, and one line says so.
+void SaveOutputImages(const std::vector<OutputImage>& images, const EncodeSettings& settings, Progress& progress);
+
+// A remark on standard error, "zpx: " and the text, that does not make the
+// run fail; nothing for "".
+void Note(const std::string& text);
 
 // The common shape: one input picture, a method that returns a new picture,
-// one output file. The method's arguments are worked out from the input once
-// it is read. Returns the exit status.
-using ArgumentsFor = std::function<std::vector<zpxhost::Value>(const Image& input)>;
-int RunPictureMethod(const HostOptions& host, const FilePair& files, const std::string& method,
-                     const CallSettings& settings, const ArgumentsFor& argumentsFor);
+// one output file.
+struct PictureMethod {
+    std::string name;
+    // All the method's arguments but the yield interval, worked out from the
+    // input's size once it is read.
+    std::function<std::vector<zpxhost::Value>(PictureSize input)> argumentsFor;
+    CallSettings call;
+    bool carryMask = false;         // run the method on the input's mask too, and write the result's as alpha
+    const char* keepsTransparency;  // what to use instead, for an input whose transparency the result loses
+};
+// Returns the exit status.
+int RunPictureMethod(const HostOptions& host, const FilePair& files, const PictureMethod& method);
 
 }  // namespace zpxcli

@@ -265,7 +265,7 @@ int RunDemo(const HostOptions& host, const std::string& outputDirectory) {
     Session session(host);
     MakeDirectory(outputDirectory);
     GalleryFiles files(outputDirectory);
-    Image testPicture = MakeTestPicture(host.alpha);
+    Image testPicture = MakeTestPicture(host.alphaChannel);
     files.Save("source.png", testPicture);
     files.Save("kernels.png", PlotKernels(kKernelPlotWidth, kKernelPlotHeight));
 

@@ -32,6 +32,8 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
+constexpr int kDefaultJpegQuality = 90;
+
 }  // namespace
 
 Image Image::Blank(int width, int height, bool hasAlpha) {
@@ -46,16 +48,9 @@ Image Image::Blank(int width, int height, bool hasAlpha) {
 
 Image Image::FromRows(const ImageRows& rows) {
     Image image = Blank(rows.width, rows.height, rows.hasAlpha);
-    image.isGrey = rows.isGrey;
+    static_cast<ImageShape&>(image) = rows;
     for (int y = 0; y < rows.height; ++y) rows.fill(y, image.PixelAt(0, y));
     return image;
-}
-
-std::vector<uint8_t> Image::RGBBytes() const {
-    std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
-    for (size_t pixel = 0, count = rgb.size() / 3; pixel < count; ++pixel)
-        std::memcpy(&rgb[pixel * 3], &rgba[pixel * 4], 3);
-    return rgb;
 }
 
 Image Image::Crop(int left, int top, int cropWidth, int cropHeight) const {
@@ -69,20 +64,31 @@ Image Image::Crop(int left, int top, int cropWidth, int cropHeight) const {
 ImageFormat FormatForPath(const std::string& path) {
     std::string extension = LowerExtension(path);
     if (extension == "png") return ImageFormat::Png;
+    if (extension == "jpg" || extension == "jpeg") return ImageFormat::Jpeg;
+    if (extension == "webp") return ImageFormat::WebP;
+    if (extension == "tif" || extension == "tiff") return ImageFormat::Tiff;
     if (extension == "ppm") return ImageFormat::Ppm;
     if (extension == "pgm") return ImageFormat::Pgm;
     if (extension == "pam") return ImageFormat::Pam;
-    throw ImageError("unknown image type (use .png, .ppm, .pgm or .pam)");
+    throw ImageError("unknown image type (use .png, .jpg, .webp, .tif, .ppm, .pgm or .pam)");
 }
 
 const char* FormatName(ImageFormat format) {
     switch (format) {
         case ImageFormat::Png: return "PNG";
+        case ImageFormat::Jpeg: return "JPEG";
+        case ImageFormat::WebP: return "WebP";
+        case ImageFormat::Tiff: return "TIFF";
         case ImageFormat::Ppm: return "PPM";
         case ImageFormat::Pgm: return "PGM";
         case ImageFormat::Pam: return "PAM";
     }
     return "?";
+}
+
+bool HoldsAlpha(ImageFormat format) {
+    return format == ImageFormat::Png || format == ImageFormat::WebP || format == ImageFormat::Tiff ||
+           format == ImageFormat::Pam;
 }
 
 void CheckImageSize(int64_t width, int64_t height) {
@@ -91,42 +97,99 @@ void CheckImageSize(int64_t width, int64_t height) {
         throw ImageError("picture too large (" + std::to_string(width) + " x " + std::to_string(height) + ")");
 }
 
+void CheckDataCanFill(const char* format, int64_t width, int64_t height, uint64_t bytes, uint64_t mostPixelsPerByte) {
+    if (uint64_t(width) * uint64_t(height) > bytes * mostPixelsPerByte)
+        throw ImageError(std::string(format) + " error: too little image data for " + std::to_string(width) + " x " +
+                         std::to_string(height) + " pixels");
+}
+
 ImageError SystemFailure(const char* what) { return ImageError(std::string(what) + ": " + std::strerror(errno)); }
 
 ImageRows ImageRows::Of(const Image& image) {
-    return {image.width, image.height, image.hasAlpha, image.isGrey, [&image](int y, uint8_t* rgba) {
-                std::memcpy(rgba, image.PixelAt(0, y), static_cast<size_t>(image.width) * 4);
-            }};
+    ImageRows rows;
+    static_cast<ImageShape&>(rows) = image;
+    rows.fill = [&image](int y, uint8_t* rgba) {
+        std::memcpy(rgba, image.PixelAt(0, y), static_cast<size_t>(image.width) * 4);
+    };
+    return rows;
 }
 
-Image ReadImage(ImageInput& input, ImageFormat format) {
-    if (format == ImageFormat::Png) return DecodePng(input);
-    return DecodeNetpbm(input);
+DecodedImageReader::DecodedImageReader(Image image) : image_(std::move(image)) {
+    shape_ = image_;
 }
 
-Image LoadImageFromMemory(const uint8_t* bytes, size_t size, ImageFormat format) {
+void DecodedImageReader::ReadRow(uint8_t* rgba) {
+    std::memcpy(rgba, image_.PixelAt(0, nextRow_++), static_cast<size_t>(image_.width) * 4);
+    // The decoded picture is dropped with its last row, before the reader is.
+    if (nextRow_ == image_.height) image_.rgba = std::vector<uint8_t>();
+}
+
+int ChannelsOf(const ImageRows& rows) { return (rows.isGrey ? 1 : 3) + (rows.hasAlpha ? 1 : 0); }
+
+void PackRow(const uint8_t* rgba, int width, int channels, uint8_t* samples) {
+    const bool grey = channels <= 2, alpha = channels == 2 || channels == 4;
+    for (int x = 0; x < width; ++x, rgba += 4) {
+        if (grey) {
+            *samples++ = GreyLevel(rgba);
+        } else {
+            std::memcpy(samples, rgba, 3);
+            samples += 3;
+        }
+        if (alpha) *samples++ = rgba[3];
+    }
+}
+
+std::unique_ptr<ImageReader> OpenImage(ImageInput& input) {
+    uint8_t magic[12] = {0};
+    const size_t got = input.ReadAt(0, magic, sizeof magic);
+    auto starts = [&](const char* bytes, size_t count, size_t at = 0) {
+        return got >= at + count && std::memcmp(magic + at, bytes, count) == 0;
+    };
+    if (starts("\x89PNG\r\n\x1A\n", 8)) return OpenPng(input);
+    if (starts("\xFF\xD8\xFF", 3)) return OpenJpeg(input);
+    if (starts("RIFF", 4) && starts("WEBP", 4, 8)) return OpenWebP(input);
+    if (starts("II*\0", 4) || starts("MM\0*", 4)) return OpenTiff(input);
+    if (got >= 2 && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '7') return OpenNetpbm(input);
+    throw ImageError("unknown image type (zpx reads PNG, JPEG, WebP, TIFF and binary PPM, PGM and PAM)");
+}
+
+Image ReadImage(ImageInput& input) {
+    std::unique_ptr<ImageReader> reader = OpenImage(input);
+    Image image = Image::Blank(reader->shape().width, reader->shape().height, reader->shape().hasAlpha);
+    static_cast<ImageShape&>(image) = reader->shape();
+    for (int y = 0; y < image.height; ++y) reader->ReadRow(image.PixelAt(0, y));
+    return image;
+}
+
+Image LoadImageFromMemory(const uint8_t* bytes, size_t size) {
     ImageInput input(bytes, size);
-    return ReadImage(input, format);
+    return ReadImage(input);
 }
 
 Image LoadImageFile(const std::string& path) {
-    ImageFormat format = FormatForPath(path);
     InputFile file(path);
-    return ReadImage(file.input(), format);
+    return ReadImage(file.input());
 }
 
-void EncodeImage(const ImageRows& rows, ImageFormat format, ByteSink& sink) {
-    if (format == ImageFormat::Png) EncodePng(rows, sink);
-    else EncodeNetpbm(rows, format, sink);
+void EncodeImage(const ImageRows& rows, ImageFormat format, const EncodeSettings& settings, ByteSink& sink) {
+    switch (format) {
+        case ImageFormat::Png: return EncodePng(rows, sink);
+        case ImageFormat::Jpeg: return EncodeJpeg(rows, settings.quality.value_or(kDefaultJpegQuality), sink);
+        case ImageFormat::WebP: return EncodeWebP(rows, settings.quality, sink);
+        case ImageFormat::Tiff: return EncodeTiff(rows, sink);
+        case ImageFormat::Ppm:
+        case ImageFormat::Pgm:
+        case ImageFormat::Pam: return EncodeNetpbm(rows, format, sink);
+    }
 }
 
-std::vector<uint8_t> EncodeImage(const Image& image, ImageFormat format) {
+std::vector<uint8_t> EncodeImage(const Image& image, ImageFormat format, const EncodeSettings& settings) {
     MemorySink sink;
-    EncodeImage(ImageRows::Of(image), format, sink);
+    EncodeImage(ImageRows::Of(image), format, settings, sink);
     return std::move(sink.bytes());
 }
 
-void SaveImageFiles(const std::vector<OutputImage>& images) {
+void SaveImageFiles(const std::vector<OutputImage>& images, const EncodeSettings& settings) {
     OutputFiles files;
     for (const OutputImage& image : images) {
         ImageFormat format;
@@ -135,7 +198,7 @@ void SaveImageFiles(const std::vector<OutputImage>& images) {
         } catch (const ImageError& error) {
             throw ImageError(image.path + ": " + error.what());
         }
-        EncodeImage(image.rows, format, files.Add(image.path));
+        EncodeImage(image.rows, format, settings, files.Add(image.path));
     }
     files.Commit();
 }

@@ -3,22 +3,36 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 
 #include "cli/Commands.h"
 #include "cli/Errors.h"
+#include "cli/ImageInput.h"
 #include "cli/OutputFiles.h"
 
 namespace zpxcli {
 
 void AddInputAndOutput(CLI::App* command, FilePair& files) {
-    command->add_option("IN", files.input, "input image (.png .ppm .pgm .pam), e.g. photo.png")
+    command->add_option("IN", files.input,
+                        "input image: PNG, JPEG, WebP, TIFF, PPM, PGM or PAM, known by its contents, e.g. photo.jpg")
         ->type_name("FILE")
         ->required();
     command->add_option("OUT", files.output,
-                        "output image, type by extension; written whole or not at all, e.g. result.png")
+                        "output image, type by extension (.png .jpg .webp .tif .ppm .pgm .pam); written whole or "
+                        "not at all, e.g. result.png")
         ->type_name("FILE")
         ->required();
+    AddQualityOption(command, files.encode);
+}
+
+void AddQualityOption(CLI::App* command, EncodeSettings& settings) {
+    command->add_option("--quality", settings.quality,
+                        "quality of a lossy output, 1 to 100: a JPEG's (default 90), and a WebP is written lossy "
+                        "at it instead of lossless, e.g. --quality 80")
+        ->type_name("Q")
+        ->check(NonEmpty())
+        ->check(CLI::Range(1, 100));
 }
 
 void AddSizeOption(CLI::App* command, std::string& size) {
@@ -33,6 +47,12 @@ void AddSizeOption(CLI::App* command, std::string& size) {
 void AddAntialiasFlag(CLI::App* command, bool& antialias) {
     command->add_flag("--antialias", antialias,
                       "interpolate smoothly when the picture grows in both directions, e.g. --antialias");
+}
+
+void AddCarryMaskFlag(CLI::App* command, bool& carryMask) {
+    command->add_flag("--carry-mask", carryMask,
+                      "run the method on IN's transparency (its mask) as well, as scale-mask does, and write the "
+                      "result's as alpha; without it the result is opaque, e.g. --carry-mask");
 }
 
 void AddCallOptions(CLI::App* command, CallSettings& settings) {
@@ -158,12 +178,32 @@ Image LoadInputImage(const std::string& path) {
     }
 }
 
-Image LoadMaskImage(const std::string& path, const std::string& picturePath, const Image& picture) {
+void Note(const std::string& text) {
+    if (!text.empty()) std::fprintf(stderr, "zpx: %s\n", text.c_str());
+}
+
+LoadedPicture LoadInputPicture(Session& session, const std::string& path, Progress& progress) {
+    try {
+        InputFile file(path);
+        std::unique_ptr<ImageReader> reader = OpenImage(file.input());
+        static bool deepNoted = false;
+        if (reader->shape().deep && !deepNoted) {
+            progress.Wipe();
+            Note(path + " has more than 8 bits a sample; zpx reads it to 8");
+            deepNoted = true;
+        }
+        return session.LoadPicture(*reader, progress, "reading " + path);
+    } catch (const ImageError& error) {
+        throw UsageError(path + ": " + error.what());
+    }
+}
+
+Image LoadMaskImage(const std::string& path, const std::string& picturePath, int width, int height) {
     Image mask = LoadInputImage(path);
-    if (mask.width != picture.width || mask.height != picture.height)
+    if (mask.width != width || mask.height != height)
         throw UsageError(path + " is " + std::to_string(mask.width) + " x " + std::to_string(mask.height) + " but " +
-                         picturePath + " is " + std::to_string(picture.width) + " x " +
-                         std::to_string(picture.height) + "; a mask must be the size of its picture");
+                         picturePath + " is " + std::to_string(width) + " x " + std::to_string(height) +
+                         "; a mask must be the size of its picture");
     return mask;
 }
 
@@ -176,34 +216,74 @@ void CheckOutputPath(const std::string& path) {
     }
 }
 
-void SaveOutputImages(const std::vector<OutputImage>& images) {
+namespace {
+
+// The rows with their writing shown on the status line.
+ImageRows WithProgress(ImageRows rows, Progress& progress, const std::string& path) {
+    rows.fill = [fill = rows.fill, &progress, path, height = rows.height](int y, uint8_t* rgba) {
+        if (y == 0) progress.Begin("writing " + path, height);
+        fill(y, rgba);
+        progress.Advance(y + 1);
+    };
+    return rows;
+}
+
+}  // namespace
+
+void SaveOutputImages(const std::vector<OutputImage>& images, const EncodeSettings& settings, Progress& progress) {
+    std::vector<OutputImage> shown;
+    std::vector<std::string> dropped;
+    for (const OutputImage& image : images) {
+        shown.push_back({image.path, WithProgress(image.rows, progress, image.path)});
+        if (image.rows.hasAlpha && !HoldsAlpha(FormatForPath(image.path))) dropped.push_back(image.path);
+    }
     try {
-        SaveImageFiles(images);
+        SaveImageFiles(shown, settings);
     } catch (const ImageError& error) {
         throw UsageError(error.what());
     }
+    progress.Wipe();
+    for (const std::string& path : dropped)
+        Note(path + " holds no transparency, so the result's was dropped (.png, .webp, .tif and .pam keep it)");
 }
 
-void SaveOutputImage(const std::string& path, const Image& image) { SaveOutputImages({{path, ImageRows::Of(image)}}); }
+void SaveOutputImage(const std::string& path, const Image& image) {
+    ImageRows rows = ImageRows::Of(image);
+    // An alpha channel that says nothing is not written.
+    bool opaque = true;
+    for (size_t i = 3; i < image.rgba.size() && opaque; i += 4) opaque = image.rgba[i] == 255;
+    rows.hasAlpha = rows.hasAlpha && !opaque;
+    Progress silent(nullptr);
+    SaveOutputImages({{path, rows}}, {}, silent);
+}
 
-int RunPictureMethod(const HostOptions& host, const FilePair& files, const std::string& method,
-                     const CallSettings& settings, const ArgumentsFor& argumentsFor) {
+int RunPictureMethod(const HostOptions& host, const FilePair& files, const PictureMethod& method) {
     CheckOutputPath(files.output);
-    std::optional<Image> input = LoadInputImage(files.input);
-    std::vector<zpxhost::Value> arguments = argumentsFor(*input);
+    if (method.carryMask && host.alphaChannel)
+        throw UsageError("--carry-mask carries a mask through the method, and --alpha-channel makes none");
+    Progress progress;
     Session session(host);
-    session.DeclarationOf(method);  // a module without the method is refused before any picture is made
-    HostPicture picture = session.MakePicture(*input);
-    input.reset();  // the picture holds the pixels now
-    MethodResult result = RunMethod(session, method, picture.get(), arguments, settings);
-    if (!result.picture) throw MethodFailure(method + " returned no picture");
-    picture.Reset();
-    SaveOutputImages({{files.output, session.PictureRows(result.picture.get())}});
-    return kExitSuccess;
-}
+    session.DeclarationOf(method.name);  // a module without the method is refused before any picture is made
+    LoadedPicture input = LoadInputPicture(session, files.input, progress);
+    std::vector<zpxhost::Value> arguments = method.argumentsFor({input.shape.width, input.shape.height});
+    MethodResult result =
+        RunMethod(session, method.name, input.picture.get(), arguments, method.call, nullptr, &progress);
+    if (!result.picture) throw MethodFailure(method.name + " returned no picture");
+    REALpicture mask = session.host().MaskOf(input.picture.get());
+    if (method.carryMask && mask != nullptr) {
+        MethodResult carried = RunMethod(session, method.name, mask, arguments, method.call, nullptr, &progress);
+        session.host().AttachMask(result.picture.get(), carried.picture.get());
+    }
+    input.picture.Reset();
 
-void PrintNote(const std::string& note) {
-    if (!note.empty()) std::fprintf(stderr, "zpx: %s\n", note.c_str());
+    ImageRows rows = session.OutputRows(result.picture.get());
+    rows.isGrey = input.shape.isGrey;
+    rows.metadata = input.shape.metadata;
+    if (input.transparent && !rows.hasAlpha)
+        Note(files.input + " has transparency, but " + method.name + "'s result is opaque (" +
+             method.keepsTransparency + " keeps it)");
+    SaveOutputImages({{files.output, rows}}, files.encode, progress);
+    return kExitSuccess;
 }
 
 }  // namespace zpxcli

@@ -15,12 +15,11 @@ Image LoadInputImage(const std::string& path);
 // Refuses an output path whose image type zpx does not write, or that names
 // something no output may replace, before any work is done.
 void CheckOutputPath(const std::string& path);
-// Every image to its file, or UsageError naming the file and none of them written.
-void SaveOutputImages(const std::vector<OutputImage>& images);
+// The image to its file, without an alpha channel when it is opaque everywhere.
 void SaveOutputImage(const std::string& path, const Image& image);
 
 // A mask file for the picture read from picturePath: UsageError unless it is the picture's size.
-Image LoadMaskImage(const std::string& path, const std::string& picturePath, const Image& picture);
+Image LoadMaskImage(const std::string& path, const std::string& picturePath, int width, int height);
 
 // ScalingZPX's kernels in mode order: kResampleKernels[mode - 1].
 struct ResampleKernel {

@@ -1,7 +1,5 @@
 #include "cli/MethodRun.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -17,57 +15,33 @@ using zpxhost::Value;
 
 namespace {
 
-bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
-
 double MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// While a call runs, the host's yield hook keeps a status line on the
-// terminal: "ScaleZPX… 1.2 s" once the call has taken half a second, redrawn
-// at most ten times a second and wiped when the call returns.
+// While a call runs, the host's yield hook keeps the status line up to date:
+// "ScaleZPX… 1.2 s", wiped when the call returns.
 class LiveProgress {
 public:
-    LiveProgress(zpxhost::Host& host, const std::string& method) : host_(host), method_(method) {
-        if (StderrIsTerminal()) host_.SetYieldHook([this] { OnYield(); });
+    LiveProgress(zpxhost::Host& host, const std::string& method, Progress* progress) : host_(host), method_(method) {
+        progress_ = progress != nullptr ? progress : &own_;
+        if (progress_->Shows()) host_.SetYieldHook([this] { progress_->Advance(0); });
     }
     ~LiveProgress() {
-        host_.SetYieldHook(nullptr);
-        Wipe();
+        if (progress_->Shows()) host_.SetYieldHook(nullptr);
+        progress_->Wipe();
     }
     LiveProgress(const LiveProgress&) = delete;
     LiveProgress& operator=(const LiveProgress&) = delete;
 
-    void CallStarts() { start_ = Clock::now(); }
-    void CallEnded() { Wipe(); }
+    void CallStarts() { progress_->Begin(method_); }
+    void CallEnded() { progress_->Wipe(); }
 
 private:
-    static constexpr double kShowAfterMs = 500;
-    static constexpr double kRedrawEveryMs = 100;
-
-    void OnYield() {
-        Clock::time_point now = Clock::now();
-        double elapsed = std::chrono::duration<double, std::milli>(now - start_).count();
-        if (elapsed < kShowAfterMs) return;
-        if (shown_ && std::chrono::duration<double, std::milli>(now - lastDrawn_).count() < kRedrawEveryMs) return;
-        std::fprintf(stderr, "\r\033[K%s\u2026 %.1f s", method_.c_str(), elapsed / 1000);
-        std::fflush(stderr);
-        shown_ = true;
-        lastDrawn_ = now;
-    }
-
-    void Wipe() {
-        if (!shown_) return;
-        std::fputs("\r\033[K", stderr);
-        std::fflush(stderr);
-        shown_ = false;
-    }
-
     zpxhost::Host& host_;
     std::string method_;
-    Clock::time_point start_ = Clock::now();
-    Clock::time_point lastDrawn_;
-    bool shown_ = false;
+    Progress own_;
+    Progress* progress_;
 };
 
 std::string RaisedText(const zpxhost::RaisedException& raised) {
@@ -119,13 +93,13 @@ OneCall CallOnce(Session& session, LiveProgress& progress, const std::string& me
 
 int32_t CallSettings::EffectiveYield() const {
     if (yield) return *yield;
-    return StderrIsTerminal() ? kTerminalYieldMilliseconds : 0;
+    return Progress::StandardErrorIfTerminal() != nullptr ? kTerminalYieldMilliseconds : 0;
 }
 
 MethodResult RunMethod(Session& session, const std::string& method, REALpicture receiver,
                        const std::vector<Value>& arguments, const CallSettings& settings,
-                       const std::function<void()>& beforeCallAgain) {
-    LiveProgress progress(session.host(), method);
+                       const std::function<void()>& beforeCallAgain, Progress* runProgress) {
+    LiveProgress progress(session.host(), method, runProgress);
     MethodResult result;
     for (int i = 0; i < settings.Calls(); ++i) {
         if (i > 0 && beforeCallAgain) beforeCallAgain();

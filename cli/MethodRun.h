@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Progress.h"
 #include "cli/Session.h"
 
 namespace zpxcli {
@@ -35,10 +36,11 @@ struct MethodResult {
 // exception, returned nil or false, or host code threw; prints the timing
 // line on standard error when --repeat was given. beforeCallAgain, untimed
 // and run before every call but the first, lets a method that changes its
-// receiver start every call from the same input.
+// receiver start every call from the same input. The run's status line, when
+// given, shows the call; otherwise the call has one of its own.
 MethodResult RunMethod(Session& session, const std::string& method, REALpicture receiver,
                        const std::vector<zpxhost::Value>& arguments, const CallSettings& settings,
-                       const std::function<void()>& beforeCallAgain = nullptr);
+                       const std::function<void()>& beforeCallAgain = nullptr, Progress* progress = nullptr);
 
 // "ScaleZPX: median 12.345 ms, min 12.001 ms, max 13.020 ms over 3 calls"
 std::string TimingSummary(const std::string& method, std::vector<double> milliseconds);

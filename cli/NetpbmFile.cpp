@@ -146,35 +146,42 @@ void DecodeRow(const NetpbmHeader& header, const uint8_t* data, uint8_t* out) {
     }
 }
 
+// Rows as they come, each checked to be there.
+class NetpbmReader : public ImageReader {
+public:
+    explicit NetpbmReader(ImageInput& input) : input_(input), header_(ReadHeader(input)) {
+        if (header_.maxval < 1 || header_.maxval > 65535) throw ImageError("maxval must be 1 to 65535");
+        CheckImageSize(header_.width, header_.height);
+        const int64_t rowBytes = header_.width * header_.depth * (header_.maxval > 255 ? 2 : 1);
+        const int64_t needed = rowBytes * header_.height;
+        const uint64_t present = input.Remaining();
+        if (present < uint64_t(needed))
+            throw ImageError("truncated: " + std::to_string(present) + " of " + std::to_string(needed) +
+                             " pixel bytes");
+        shape_.width = static_cast<int>(header_.width);
+        shape_.height = static_cast<int>(header_.height);
+        shape_.hasAlpha = header_.depth == 2 || header_.depth == 4;
+        shape_.isGrey = header_.depth <= 2;
+        shape_.deep = header_.maxval > 255;
+        row_.resize(static_cast<size_t>(rowBytes));
+    }
+
+    void ReadRow(uint8_t* rgba) override {
+        if (input_.Read(row_.data(), row_.size()) != row_.size()) throw ImageError("truncated: the file got shorter");
+        DecodeRow(header_, row_.data(), rgba);
+    }
+
+private:
+    ImageInput& input_;
+    NetpbmHeader header_;
+    std::vector<uint8_t> row_;
+};
+
 }  // namespace
 
-Image DecodeNetpbm(ImageInput& input) {
-    NetpbmHeader header = ReadHeader(input);
-    if (header.maxval < 1 || header.maxval > 65535) throw ImageError("maxval must be 1 to 65535");
-    CheckImageSize(header.width, header.height);
-    const int64_t rowBytes = header.width * header.depth * (header.maxval > 255 ? 2 : 1);
-    const int64_t needed = rowBytes * header.height;
-    const uint64_t present = input.Remaining();
-    if (present < uint64_t(needed))
-        throw ImageError("truncated: " + std::to_string(present) + " of " + std::to_string(needed) + " pixel bytes");
-
-    Image image = Image::Blank(static_cast<int>(header.width), static_cast<int>(header.height),
-                               header.depth == 2 || header.depth == 4);
-    image.isGrey = header.depth <= 2;
-    std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
-    for (int y = 0; y < image.height; ++y) {
-        if (input.Read(row.data(), row.size()) != row.size()) throw ImageError("truncated: the file got shorter");
-        DecodeRow(header, row.data(), image.PixelAt(0, y));
-    }
-    return image;
-}
+std::unique_ptr<ImageReader> OpenNetpbm(ImageInput& input) { return std::make_unique<NetpbmReader>(input); }
 
 namespace {
-
-uint8_t GreyLevel(const uint8_t* pixel) {
-    // Rounded luma; a grey pixel keeps its level exactly.
-    return static_cast<uint8_t>((299 * pixel[0] + 587 * pixel[1] + 114 * pixel[2] + 500) / 1000);
-}
 
 // The header, then each row as `depth` samples a pixel.
 void WriteWithHeader(const std::string& header, const ImageRows& rows, int depth, ByteSink& sink) {
@@ -183,17 +190,7 @@ void WriteWithHeader(const std::string& header, const ImageRows& rows, int depth
     std::vector<uint8_t> samples(static_cast<size_t>(rows.width) * depth);
     for (int y = 0; y < rows.height; ++y) {
         rows.fill(y, rgba.data());
-        uint8_t* out = samples.data();
-        for (size_t offset = 0; offset < rgba.size(); offset += 4) {
-            const uint8_t* pixel = &rgba[offset];
-            if (depth <= 2) {
-                *out++ = GreyLevel(pixel);
-            } else {
-                std::memcpy(out, pixel, 3);
-                out += 3;
-            }
-            if (depth == 2 || depth == 4) *out++ = pixel[3];
-        }
+        PackRow(rgba.data(), rows.width, depth, samples.data());
         sink.Write(samples.data(), samples.size());
     }
 }
@@ -217,7 +214,7 @@ void EncodeNetpbm(const ImageRows& rows, ImageFormat format, ByteSink& sink) {
         std::snprintf(header, sizeof header, "P6\n%d %d\n255\n", rows.width, rows.height);
         WriteWithHeader(header, rows, 3, sink);
     } else {
-        int depth = (rows.isGrey ? 1 : 3) + (rows.hasAlpha ? 1 : 0);
+        int depth = ChannelsOf(rows);
         WriteWithHeader(PamHeader(rows, depth), rows, depth, sink);
     }
 }

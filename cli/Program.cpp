@@ -32,7 +32,8 @@ const char kExamples[] =
     "  zpx --app console --alpha-channel scale logo.pam big.png --size 800x --antialias\n"
     "  zpx --host-version 2013.0 scale photo.ppm small.ppm --size 100x75 --repeat 10\n"
     "  zpx scale-mask icon.png big.png --size 256x256 --antialias\n"
-    "  zpx resample photo.png small.png --mode lanczos3 --size 320x240\n"
+    "  zpx resample photo.jpg small.jpg --mode lanczos3 --size 320x240 --quality 85\n"
+    "  zpx resample icon.png big.webp --mode lanczos3 --size 1024x1024 --carry-mask\n"
     "  zpx blur photo.png soft.png --radius 4\n"
     "  zpx draw back.png sprite.png out.png --at 10.25,4 --mask round.pgm\n"
     "  zpx demo gallery\n"
@@ -79,8 +80,12 @@ void AddHostOptions(CLI::App& app, HostOptions& host) {
                    "e.g. --layout 1; default 6, or 2 with --alpha-channel")
         ->type_name("N")
         ->check(CLI::Range(1, 6));
-    app.add_flag("--alpha-channel", host.alpha,
-                 "give input pictures an alpha channel (the host's pictures with alpha) instead of plain ones");
+    app.add_flag("--alpha-channel", host.alphaChannel,
+                 "make input pictures with an alpha channel instead of giving a file's transparency to a mask "
+                 "(255 - alpha, the form in which the methods carry it exactly). With alpha channels, ScaleZPX "
+                 "and ScalingZPX give results whose alpha is opaque everywhere, BlurZPX an opaque picture, "
+                 "DrawPictureFZPX draws SRC's colours and ignores its alpha, and ScaleImageAndMaskZPX takes "
+                 "the alpha as the mask of a copy drawn over white; e.g. --alpha-channel");
     app.add_option("--plugin", host.plugin,
                    "the plug-in module to load, a path (a bare name is a file in the current directory); "
                    "default: the one beside zpx, or where it is installed; e.g. --plugin ./libpicturezpx.so")
@@ -131,8 +136,8 @@ int RunChosenCommand(const CommandContext& context) {
 }  // namespace
 
 int RunZpx(int argc, char** argv) {
-    CLI::App app("zpx: resize, resample, blur and draw pictures (PNG, PPM, PGM, PAM) with the picturezpx plug-in's "
-                 "methods, run in an emulated host.",
+    CLI::App app("zpx: resize, resample, blur and draw pictures (PNG, JPEG, WebP, TIFF, PPM, PGM, PAM) with the "
+                 "picturezpx plug-in's methods, run in an emulated host.",
                  "zpx");
     app.fallthrough();
     app.require_subcommand(0, 1);

@@ -1,6 +1,7 @@
 #include "cli/Session.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -40,10 +41,10 @@ zpxhost::HostConfig HostOptions::Config() const {
     config.movePixelsOnUnlock = false;
     if (layout != 0) {
         if (layout < 1 || layout > 6) throw UsageError("--layout must be 1 to 6");
-        if (alpha && layout > 2)
+        if (alphaChannel && layout > 2)
             throw UsageError("--layout " + std::to_string(layout) +
                              " has no alpha channel: use 1 or 2 with --alpha-channel");
-        (alpha ? config.alphaLayout : config.plainLayout) = layout;
+        (alphaChannel ? config.alphaLayout : config.plainLayout) = layout;
     }
     return config;
 }
@@ -52,10 +53,10 @@ std::string HostOptions::Describe() const {
     zpxhost::HostConfig config = Config();
     std::string text = std::string(AppName(app)) + " host " + VersionText(hostVersion);
     if (app == AppKind::Desktop) {
-        int code = alpha ? config.alphaLayout : config.plainLayout;
-        text += std::string(", ") + (alpha ? "pictures with alpha" : "plain pictures") + " in layout " +
+        int code = alphaChannel ? config.alphaLayout : config.plainLayout;
+        text += std::string(", ") + (alphaChannel ? "pictures with alpha" : "plain pictures") + " in layout " +
                 std::to_string(code);
-    } else if (alpha) {
+    } else if (alphaChannel) {
         text += ", pictures with alpha";
     }
     return text;
@@ -118,7 +119,71 @@ zpxhost::ParsedDeclaration Session::DeclarationOf(const std::string& method) con
     return *declaration;
 }
 
-HostPicture Session::MakePicture(const Image& image) { return MakePicture(image, options_.alpha); }
+namespace {
+
+// A row of mask levels: 255 minus each pixel's alpha, or 0 (opaque) everywhere.
+void MaskRowOf(const uint8_t* rgba, int width, uint8_t* mask) {
+    for (int x = 0; x < width; ++x, mask += 4) {
+        mask[0] = mask[1] = mask[2] = rgba ? uint8_t(255 - rgba[x * 4 + 3]) : 0;
+        mask[3] = 255;
+    }
+}
+
+bool AnyTransparent(const uint8_t* rgba, int width) {
+    for (int x = 0; x < width; ++x)
+        if (rgba[x * 4 + 3] != 255) return true;
+    return false;
+}
+
+// An image in memory read as a file is.
+class ImageInMemory : public ImageReader {
+public:
+    explicit ImageInMemory(const Image& image) : image_(image) { shape_ = image; }
+    void ReadRow(uint8_t* rgba) override {
+        std::memcpy(rgba, image_.PixelAt(0, row_++), static_cast<size_t>(image_.width) * 4);
+    }
+
+private:
+    const Image& image_;
+    int row_ = 0;
+};
+
+}  // namespace
+
+LoadedPicture Session::LoadPicture(ImageReader& reader, Progress& progress, const std::string& what) {
+    LoadedPicture loaded;
+    loaded.shape = reader.shape();
+    const int width = loaded.shape.width, height = loaded.shape.height;
+    loaded.picture = HostPicture(host_, host_.NewPicture(width, height, options_.alphaChannel));
+    HostPicture mask;
+    std::vector<uint8_t> row(static_cast<size_t>(width) * 4), maskRow(row.size());
+    progress.Begin(what, height);
+    for (int y = 0; y < height; ++y) {
+        reader.ReadRow(row.data());
+        host_.WriteRowRGBA(loaded.picture.get(), y, row.data());
+        const bool transparentRow = loaded.shape.hasAlpha && AnyTransparent(row.data(), width);
+        loaded.transparent = loaded.transparent || transparentRow;
+        if (transparentRow && !options_.alphaChannel && !mask) {
+            // The mask begins at the first row with transparency; the rows above are opaque.
+            mask = HostPicture(host_, host_.NewPicture(width, height, false));
+            MaskRowOf(nullptr, width, maskRow.data());
+            for (int above = 0; above < y; ++above) host_.WriteRowRGBA(mask.get(), above, maskRow.data());
+        }
+        if (mask) {
+            MaskRowOf(row.data(), width, maskRow.data());
+            host_.WriteRowRGBA(mask.get(), y, maskRow.data());
+        }
+        progress.Advance(y + 1);
+    }
+    if (mask) host_.AttachMask(loaded.picture.get(), mask.get());
+    return loaded;
+}
+
+HostPicture Session::MakePicture(const Image& image) {
+    ImageInMemory reader(image);
+    Progress silent(nullptr);
+    return LoadPicture(reader, silent, "").picture;
+}
 
 HostPicture Session::MakePicture(const Image& image, bool withAlpha) {
     HostPicture picture(host_, host_.NewPicture(image.width, image.height, withAlpha));
@@ -129,16 +194,19 @@ HostPicture Session::MakePicture(const Image& image, bool withAlpha) {
 HostPicture Session::MakePlainPicture(const Image& image) { return MakePicture(image, false); }
 
 void Session::Refill(REALpicture picture, const Image& image) {
-    if (host_.HasAlpha(picture)) host_.FillRGBA(picture, image.rgba.data());
-    else host_.FillRGB(picture, image.RGBBytes().data());
+    for (int y = 0; y < image.height; ++y) host_.WriteRowRGBA(picture, y, image.PixelAt(0, y));
 }
 
 Image Session::ReadPicture(REALpicture picture) const { return Image::FromRows(PictureRows(picture)); }
 
 ImageRows Session::PictureRows(REALpicture picture) const {
     const zpxhost::Host& host = host_;
-    return {host.Width(picture), host.Height(picture), host.HasAlpha(picture), false,
-            [&host, picture](int y, uint8_t* rgba) { host.ReadRowRGBA(picture, y, true, rgba); }};
+    ImageRows rows;
+    rows.width = host.Width(picture);
+    rows.height = host.Height(picture);
+    rows.hasAlpha = host.HasAlpha(picture);
+    rows.fill = [&host, picture](int y, uint8_t* rgba) { host.ReadRowRGBA(picture, y, true, rgba); };
+    return rows;
 }
 
 void Session::AttachMask(REALpicture picture, const Image& mask) {
@@ -151,13 +219,29 @@ namespace {
 // Rows of grey levels: level(each pixel of `from`).
 template <typename Level>
 ImageRows GreyRows(const ImageRows& from, Level level) {
-    return {from.width, from.height, false, true, [from, level](int y, uint8_t* rgba) {
-                from.fill(y, rgba);
-                for (int x = 0; x < from.width; ++x, rgba += 4) {
-                    rgba[0] = rgba[1] = rgba[2] = level(rgba);
-                    rgba[3] = 255;
-                }
-            }};
+    ImageRows rows;
+    rows.width = from.width;
+    rows.height = from.height;
+    rows.isGrey = true;
+    rows.fill = [from, level](int y, uint8_t* rgba) {
+        from.fill(y, rgba);
+        for (int x = 0; x < from.width; ++x, rgba += 4) {
+            rgba[0] = rgba[1] = rgba[2] = level(rgba);
+            rgba[3] = 255;
+        }
+    };
+    return rows;
+}
+
+// Whether mask levels are 0 (opaque) everywhere.
+bool OpaqueEverywhere(const ImageRows& mask) {
+    std::vector<uint8_t> row(static_cast<size_t>(mask.width) * 4);
+    for (int y = 0; y < mask.height; ++y) {
+        mask.fill(y, row.data());
+        for (size_t i = 0; i < row.size(); i += 4)
+            if (row[i] != 0) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -186,6 +270,14 @@ ImageRows WithMaskAsAlpha(ImageRows image, ImageRows mask) {
         for (size_t i = 0; i < maskRow->size(); i += 4) rgba[i + 3] = uint8_t(255 - (*maskRow)[i]);
     };
     return image;
+}
+
+ImageRows Session::OutputRows(REALpicture picture) const {
+    ImageRows colour = PictureRows(picture);
+    std::optional<ImageRows> transparency = TransparencyRows(picture);
+    if (transparency && !OpaqueEverywhere(*transparency)) return WithMaskAsAlpha(colour, *transparency);
+    colour.hasAlpha = false;
+    return colour;
 }
 
 Image WithMaskAsAlpha(const Image& image, const Image& mask) {

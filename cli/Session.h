@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/ImageFile.h"
+#include "cli/Progress.h"
 #include "host/Host.h"
 
 namespace zpxcli {
@@ -17,7 +18,7 @@ struct HostOptions {
     std::optional<double> hostVersion = zpxhost::HostConfig{}.version;  // nullopt: no version entry
     zpxhost::AppKind app = zpxhost::AppKind::Desktop;
     int layout = 0;  // bitmap layout of desktop pictures, 1..6; 0 keeps the host's default
-    bool alpha = false;  // input pictures get an alpha channel (--alpha-channel)
+    bool alphaChannel = false;  // a file's transparency goes into an alpha channel, not a mask
     std::string plugin;  // --plugin: the module's path; empty: where zpx finds it (cli/Module.h)
 
     // Throws UsageError for a combination the host cannot be.
@@ -56,6 +57,13 @@ private:
 ImageRows WithMaskAsAlpha(ImageRows image, ImageRows mask);
 Image WithMaskAsAlpha(const Image& image, const Image& mask);
 
+// A host picture made from an image file.
+struct LoadedPicture {
+    HostPicture picture;       // the file's transparency as its mask, or in its alpha channel
+    ImageShape shape;          // what the file said about the picture
+    bool transparent = false;  // some pixel of the file is not opaque
+};
+
 class Session {
 public:
     // Makes the host and loads the module; throws UsageError when the module
@@ -71,12 +79,20 @@ public:
     // The registered declaration; throws UsageError when the module did not register the method.
     zpxhost::ParsedDeclaration DeclarationOf(const std::string& method) const;
 
-    // A picture holding the image, with an alpha channel when the options ask for one.
+    // A picture made from a file's rows as they are read, shown on the
+    // status line. A file with transparency gives a plain picture with a
+    // mask of 255 minus its alpha (the form in which the methods that honour
+    // transparency carry it exactly), or, when the options ask for alpha
+    // channels, a picture with an alpha channel; a file without gives a
+    // plain picture, or one with an alpha channel that is opaque.
+    LoadedPicture LoadPicture(ImageReader& reader, Progress& progress, const std::string& what);
+    // The same for an image in memory.
     HostPicture MakePicture(const Image& image);
+    // A picture of the image with an alpha channel or without (its alpha dropped), and no mask.
     HostPicture MakePicture(const Image& image, bool withAlpha);
     // A plain picture of the image's colours: a grey file becomes a mask of its grey levels.
     HostPicture MakePlainPicture(const Image& image);
-    // Puts the image's pixels back into a picture of its size, as MakePicture stored them.
+    // Puts the image's colours back into a picture of its size.
     void Refill(REALpicture picture, const Image& image);
     Image ReadPicture(REALpicture picture) const;
     // The same a row at a time, for writing it without a copy; the picture must outlive the rows.
@@ -89,6 +105,9 @@ public:
     // else 255 minus its alpha channel; nothing for a plain picture without a mask.
     std::optional<Image> ReadTransparency(REALpicture picture) const;
     std::optional<ImageRows> TransparencyRows(REALpicture picture) const;
+    // The picture as a file receives it: its transparency as alpha, unless
+    // it has none or it is opaque everywhere; the picture must outlive the rows.
+    ImageRows OutputRows(REALpicture picture) const;
 
     // Calls a method with its arguments but the last, the yield interval, which
     // is passed in that last parameter. Declared defaults fill any gap.

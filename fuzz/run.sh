@@ -6,14 +6,15 @@
 #                                   SECONDS (default 20) without touching the corpus;
 #                                   fails on any report (the test command's step)
 # Needs clang and libFuzzer (Debian: clang, libclang-rt-14-dev), cmake, and the
-# libraries of the normal build (libpng-dev, libffi-dev, libgtest-dev). It
+# libraries of the normal build (libpng-dev, libjpeg62-turbo-dev, libwebp-dev, libtiff-dev,
+# libffi-dev, libgtest-dev). It
 # installs nothing. FUZZ_BUILD_DIR overrides the build directory (build-fuzz).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 BUILD=${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 JOBS=${JOBS:-$(nproc)}
-TARGETS=(fuzz_methods fuzz_png fuzz_netpbm)
+TARGETS=(fuzz_methods fuzz_png fuzz_netpbm fuzz_jpeg fuzz_webp fuzz_tiff)
 
 mode=run
 if [ "${1:-}" = "--check" ]; then

@@ -200,6 +200,7 @@ public:
     void SetRawWord(REALpicture picture, int x, int y, uint32_t word);
     void FillRGB(REALpicture picture, const uint8_t* rgb);    // width * height * 3 bytes
     void FillRGBA(REALpicture picture, const uint8_t* rgba);  // straight alpha
+    void WriteRowRGBA(REALpicture picture, int y, const uint8_t* rgba);  // width * 4 bytes, straight alpha
     std::vector<uint8_t> ReadRGBA(REALpicture picture, bool straight) const;
     void ReadRowRGBA(REALpicture picture, int y, bool straight, uint8_t* rgba) const;  // width * 4 bytes
     bool PaddingIntact(REALpicture picture) const;  // no byte past a row's pixels was written

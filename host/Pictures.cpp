@@ -306,6 +306,37 @@ void Host::FillRGBA(REALpicture picture, const uint8_t* rgba) {
     }
 }
 
+void Host::WriteRowRGBA(REALpicture picture, int y, const uint8_t* rgba) {
+    PictureObject& p = PixelsOf(*state_, picture);
+    if (y < 0 || y >= p.height) throw std::out_of_range("row outside the picture");
+    uint32_t* row = p.Row(y);
+    if (p.codec.hasAlpha) {
+        for (int x = 0; x < p.width; ++x, rgba += 4)
+            row[x] = p.codec.FromStraight({rgba[0], rgba[1], rgba[2], rgba[3]});
+        return;
+    }
+    // A plain picture, the common case of a file's pixels. The bitmap layouts
+    // hold the colour bytes in their order, in the low or the high three bytes
+    // of the word: one shift for all of them, which the compiler vectorises.
+    const PixelLayout& layout = p.codec.layout;
+    const uint32_t fourth = uint32_t(p.codec.PlainFourth()) << layout.fourthShift;
+    auto word = [rgba](int x) {
+        uint32_t value;
+        std::memcpy(&value, rgba + size_t(x) * 4, 4);
+        return value;
+    };
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the colour bytes are read as a little-endian word");
+    if (layout.redShift == 0 && layout.greenShift == 8 && layout.blueShift == 16) {
+        for (int x = 0; x < p.width; ++x) row[x] = (word(x) & 0x00FFFFFFu) | fourth;
+    } else if (layout.redShift == 8 && layout.greenShift == 16 && layout.blueShift == 24) {
+        for (int x = 0; x < p.width; ++x) row[x] = word(x) << 8 | fourth;
+    } else {
+        for (int x = 0; x < p.width; ++x, rgba += 4)
+            row[x] = uint32_t(rgba[0]) << layout.redShift | uint32_t(rgba[1]) << layout.greenShift |
+                     uint32_t(rgba[2]) << layout.blueShift | fourth;
+    }
+}
+
 std::vector<uint8_t> Host::ReadRGBA(REALpicture picture, bool straight) const {
     PictureObject& p = PixelsOf(*state_, picture);
     std::vector<uint8_t> out(size_t(p.width) * size_t(p.height) * 4);

@@ -1,4 +1,6 @@
-# Fails unless the module's defined dynamic symbols are exactly REALPluginMain.
+# Fails unless the module's defined dynamic symbols are exactly REALPluginMain,
+# and unless it needs no library but the C++ runtime, libm and libc (the image
+# libraries are the zpx program's, never the module's).
 execute_process(COMMAND ${NM} -D --defined-only ${MODULE} OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${NM} failed on ${MODULE}")
@@ -12,4 +14,17 @@ endforeach()
 if(NOT names STREQUAL "REALPluginMain")
   message(FATAL_ERROR "the module exports: ${names}")
 endif()
-message(STATUS "the module exports only REALPluginMain")
+
+execute_process(COMMAND readelf -d ${MODULE} OUTPUT_VARIABLE dynamic RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "readelf failed on ${MODULE}")
+endif()
+string(REGEX MATCHALL "Shared library: \\[[^]]+\\]" needed "${dynamic}")
+foreach(entry IN LISTS needed)
+  string(REGEX REPLACE "Shared library: \\[(.*)\\]" "\\1" library "${entry}")
+  # The sanitized build adds its runtimes.
+  if(NOT library MATCHES "^(libstdc\\+\\+|libm|libgcc_s|libc|ld-linux[^.]*|libasan|libubsan)\\.so")
+    message(FATAL_ERROR "the module needs ${library}")
+  endif()
+endforeach()
+message(STATUS "the module exports only REALPluginMain and needs only the C++ runtime, libm and libc")

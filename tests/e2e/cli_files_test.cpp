@@ -18,6 +18,7 @@
 
 #include "cli/ImageFile.h"
 #include "tests/e2e/ZpxRunner.h"
+#include "tests/support/HostileImages.h"
 
 #if defined(ZPX_PROGRAM_PATH) && defined(ZPX_FILE_FAULTS_PATH)
 namespace zpxcli {
@@ -239,6 +240,20 @@ TEST_F(cliFiles, FilesClaimingMoreThanTheyHoldCostLittleMemory) {
     ZpxRun tail = Zpx({"scale", "tail.pgm", "out.png", "--size", "4x3"});
     EXPECT_EQ(tail.status, 0) << tail.err;
     EXPECT_LT(tail.peakKilobytes, kMostKilobytes);
+
+    // JPEG, WebP and TIFF headers of 128 to 484 megabyte pictures over a few hundred bytes.
+    const std::pair<const char*, std::vector<uint8_t>> headers[] = {
+        {"claims.jpg", zpxtest::JpegClaiming(16000, 8000)},
+        {"claims.webp", zpxtest::WebPClaiming(11000, 11000)},
+        {"claims.tif", zpxtest::TiffClaiming(16000, 8000, true)},
+    };
+    for (const auto& [name, bytes] : headers) {
+        std::ofstream(PathOf(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        ZpxRun run = Zpx({"scale", name, "out.png", "--size", "2x2"});
+        EXPECT_EQ(run.status, 2) << name << ": " << run.err;
+        EXPECT_NE(run.err.find("too little image data"), std::string::npos) << run.err;
+        EXPECT_LT(run.peakKilobytes, kMostKilobytes) << name;
+    }
 }
 
 // A picture goes from file to host picture, through the method, and from the

@@ -14,6 +14,7 @@
 #include "cli/ImageFile.h"
 #include "cli/Module.h"
 #include "tests/e2e/ZpxRunner.h"
+#include "tests/support/HostileImages.h"
 
 #ifdef ZPX_PROGRAM_PATH
 namespace zpxcli {
@@ -93,6 +94,10 @@ void ZpxProgram::WriteInputs() const {
     translucent.rgba[7] = translucent.rgba[15] = 0;  // right column transparent
     SaveImageFile(PathOf("translucent.png"), translucent);
     std::filesystem::create_symlink("good.png", PathOf("good-link.png"));
+    const std::vector<uint8_t> jpeg = EncodeImage(Blocks(8, 8), ImageFormat::Jpeg);
+    std::ofstream(PathOf("cut.jpg"), std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()), 400);
+    const std::vector<uint8_t> tiff = zpxtest::TiffClaiming(16000, 8000, true);
+    std::ofstream(PathOf("huge.tif"), std::ios::binary).write(reinterpret_cast<const char*>(tiff.data()), tiff.size());
     std::ofstream(PathOf("escape.pam")) << "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\n\x1B]0;gotcha\x07 1\nENDHDR\n\x01";
     Image tall = Image::Blank(1, kMaxImageSide, false);
     tall.isGrey = true;
@@ -157,6 +162,8 @@ INSTANTIATE_TEST_SUITE_P(
     BadInput, cliRefuses,
     testing::Values(BadRun{"MissingFile", {"scale", "absent.png", "out.png", "--size", "4x4"}},
                     BadRun{"NotAnImage", {"scale", "text.png", "out.png", "--size", "4x4"}},
+                    BadRun{"TruncatedJpeg", {"scale", "cut.jpg", "out.png", "--size", "4x4"}},
+                    BadRun{"TiffClaimingMoreThanItHolds", {"scale", "huge.tif", "out.png", "--size", "4x4"}},
                     BadRun{"ZeroWidth", {"scale", "good.png", "out.png", "--size", "0x10"}},
                     BadRun{"NoSize", {"scale", "good.png", "out.png"}},
                     BadRun{"UnknownOption",
@@ -180,7 +187,10 @@ INSTANTIATE_TEST_SUITE_P(
                     BadRun{"DrawMaskOfAnotherSize",
                            {"draw", "good.png", "good.png", "o.png", "--at", "0,0", "--mask", "small.pgm"}},
                     BadRun{"MaskBesideAnAlphaChannel",
-                           {"scale-mask", "alpha.png", "o.png", "--size", "2x2", "--mask", "good.png"}},
+                           {"--alpha-channel", "scale-mask", "alpha.png", "o.png", "--size", "2x2", "--mask", "good.png"}},
+                    BadRun{"CarryMaskWithAlphaChannels",
+                           {"--alpha-channel", "blur", "alpha.png", "o.png", "--radius", "1", "--carry-mask"}},
+                    BadRun{"QualityOutOfRange", {"scale", "good.png", "o.jpg", "--size", "2x2", "--quality", "101"}},
                     BadRun{"OutMaskIsOut", {"scale-mask", "good.png", "o.png", "--size", "2x2", "--out-mask", "o.png"}},
                     BadRun{"OutMaskUnwritable",
                            {"scale-mask", "good.png", "o.png", "--size", "2x2", "--out-mask", "no/such/m.pgm"}},
@@ -297,7 +307,7 @@ TEST_F(cliProgram, CommandsGiveTheirExactResults) {
          Repeated({255, 127, 0, 0}, 4), ""},
         {"a file without alpha drops the mask",
          {"scale-mask", "grey.png", "o.ppm", "--size", "4x4", "--mask", "mask.pgm"}, "o.ppm", 0,
-         Repeated({100, 100, 100, 100}, 4), "mask was dropped"},
+         Repeated({100, 100, 100, 100}, 4), "holds no transparency"},
         {"an alpha channel is the mask",
          {"scale-mask", "translucent.png", "o.png", "--size", "4x4", "--antialias", "--out-mask", "m.pgm"}, "m.pgm", 0,
          Repeated({0, 128, 255, 255}, 4), ""},

@@ -3,10 +3,14 @@
 // reports the median.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 #include "cli/Errors.h"
 #include "cli/MethodRun.h"
+#include "cli/Progress.h"
 #include "cli/Session.h"
 
 namespace zpxcli {
@@ -70,6 +74,28 @@ TEST(cliSession, RepeatedCallsKeepOnlyTheLastResult) {
     EXPECT_EQ(image.width, 3);
     EXPECT_EQ(image.height, 2);
     EXPECT_EQ(image.PixelAt(2, 1)[1], 90);
+}
+
+// The status line: nothing in the first half second, then the step and how
+// far it got, wiped at the end.
+TEST(cliProgress, ShowsTheStepOnceTheRunTakesAWhile) {
+    std::FILE* terminal = std::tmpfile();
+    ASSERT_NE(terminal, nullptr);
+    {
+        Progress progress(terminal);
+        progress.Begin("reading photo.png", 200);
+        progress.Advance(10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        progress.Advance(100);
+        progress.Advance(150);  // redrawn at most ten times a second
+        progress.Begin("BlurZPX");
+        progress.Advance(0);  // a new step at once
+    }
+    std::rewind(terminal);
+    char text[256] = {0};
+    std::fread(text, 1, sizeof text - 1, terminal);
+    std::fclose(terminal);
+    EXPECT_STREQ(text, "\r\033[Kreading photo.png 50%\r\033[KBlurZPX\u2026 0.0 s\r\033[K");
 }
 
 TEST(cliTiming, SummaryGivesMedianMinimumAndMaximum) {

@@ -78,6 +78,10 @@ TEST(HostLayouts, PicturesStoreColourWhereTheirLayoutSays) {
         EXPECT_NEAR(straight.r, 200, 1) << c.name;
         EXPECT_NEAR(straight.b, 50, 1) << c.name;
         EXPECT_EQ(host.LayoutCode(picture), c.layout) << c.name;
+        // A row written whole stores what pixels set one by one do.
+        const uint8_t row[8] = {1, 2, 3, 4, 200, 100, 50, 128};
+        host.WriteRowRGBA(picture, 0, row);
+        EXPECT_EQ(host.RawWord(picture, 1, 0), c.written) << c.name;
         host.Release(picture);
     }
 }
