@@ -20,9 +20,6 @@ if(ZPX_SYSROOT)
   list(APPEND CMAKE_FIND_ROOT_PATH "${ZPX_SYSROOT}")
   set(ENV{PKG_CONFIG_LIBDIR} "${ZPX_SYSROOT}/usr/lib/i386-linux-gnu/pkgconfig:${ZPX_SYSROOT}/usr/share/pkgconfig")
   set(ENV{PKG_CONFIG_SYSROOT_DIR} "${ZPX_SYSROOT}")
-  # Where the linker finds what those libraries need in turn (liblzma for libtiff, in /lib).
-  string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT
-         " -Wl,-rpath-link,${ZPX_SYSROOT}/lib/i386-linux-gnu:${ZPX_SYSROOT}/usr/lib/i386-linux-gnu")
   set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386 -L "${ZPX_SYSROOT}")
 else()
   set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386)
