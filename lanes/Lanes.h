@@ -5,8 +5,8 @@
 // 32-bit integer lanes, also read as 16-bit or 8-bit lanes where an operation
 // says so; Floats; Doubles), each compiled for the set's instruction set by
 // function attribute only, so the module runs on any processor of its
-// architecture. The sets: Sse2 (every x86 build), Avx2, Avx512; another
-// architecture adds its own file and its case in RowFor.
+// architecture. The sets: Sse2 (every x86 build), Avx2, Avx512, and Neon (every
+// arm64 build); another architecture adds its own file and its case in RowFor.
 //
 // A fast path is a row function written once, as a template over a set:
 // `Row::Lanes<Set>(const Row::Args&)`. Set::Run<Row> instantiates it for the
@@ -54,6 +54,8 @@ struct RowSignature {
 #include "lanes/Avx2.h"
 #include "lanes/Avx512.h"
 #include "lanes/Sse2.h"
+#elif defined(__aarch64__)
+#include "lanes/Neon.h"
 #endif
 
 // The lane instance of Row for path; null on the plain path and where the
@@ -68,6 +70,9 @@ typename Row::Function RowFor(PixelPath path) {
             return &Avx2::Run<Row>;
         case PixelPath::Avx512:
             return &Avx512::Run<Row>;
+#elif defined(__aarch64__)
+        case PixelPath::Baseline:
+            return &Neon::Run<Row>;
 #endif
         default:
             return nullptr;

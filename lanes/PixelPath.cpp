@@ -1,5 +1,10 @@
 #include "lanes/PixelPath.h"
 
+#if defined(__aarch64__)
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
+#endif
+
 namespace {
 
 PixelPath DetectBestPath() {
@@ -9,8 +14,12 @@ PixelPath DetectBestPath() {
         return PixelPath::Avx512;
     }
     if (__builtin_cpu_supports("avx2")) return PixelPath::Avx2;
-#endif
     return PixelPath::Baseline;
+#elif defined(__aarch64__)
+    return (getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0 ? PixelPath::Baseline : PixelPath::Plain;
+#else
+    return PixelPath::Plain;
+#endif
 }
 
 PixelPath& Forced() {
@@ -36,7 +45,11 @@ const char* PixelPathName(PixelPath path) {
         case PixelPath::Plain:
             return "plain";
         case PixelPath::Baseline:
+#if defined(__aarch64__)
+            return "neon";
+#else
             return "baseline";
+#endif
         case PixelPath::Avx2:
             return "avx2";
         case PixelPath::Avx512:

@@ -6,7 +6,8 @@
 
 enum class PixelPath {
     Plain,     // one pixel, one tap at a time, exactly as the arithmetic is written
-    Baseline,  // the same sums in the same order on the lanes every processor of the architecture has (x86: SSE2)
+    Baseline,  // the same sums in the same order on the lanes every processor of the architecture has:
+               // SSE2 on x86 (named "baseline"), NEON on arm64 (named "neon")
     Avx2,      // the same, with 256-bit vectors, where the processor has AVX2
     Avx512,    // the same, with 512-bit vectors, where the processor has AVX-512 (F, BW, VL)
 };

@@ -207,6 +207,18 @@ static_assert(sizeof(REALpropertyV9) == 10 * 4, "older property row is 10 words"
 static_assert(sizeof(REALpictureDescription) == 6 * 4, "picture description is 6 words");
 static_assert(offsetof(REALconsoleBuffer, hostWord) == 7224, "console host word at byte 7224");
 static_assert(offsetof(REALconsoleBuffer, rowTable) == 7228, "console row table at byte 7228");
+#elif defined(__LP64__)
+// A 64-bit host (x86-64 and arm64 alike) lays the same rows out in 8-byte slots.
+static_assert(sizeof(REALclassDefinition) == 29 * 8, "class record is 29 slots");
+static_assert(sizeof(REALclassDefinitionV9) == 25 * 8, "older class record is 25 slots");
+static_assert(sizeof(REALmoduleDefinition) == 24 * 8, "module record is 24 slots");
+static_assert(sizeof(REALmethodDefinition) == 6 * 8, "method row is 6 slots");
+static_assert(sizeof(REALmethodDefinitionV9) == 4 * 8, "older method row is 4 slots");
+static_assert(sizeof(REALproperty) == 12 * 8, "property row is 12 slots");
+static_assert(sizeof(REALpropertyV9) == 10 * 8, "older property row is 10 slots");
+static_assert(sizeof(REALpictureDescription) == 32, "picture description: the data pointer on an 8-byte boundary");
+static_assert(offsetof(REALconsoleBuffer, hostWord) == 7224, "console host word at byte 7224");
+static_assert(offsetof(REALconsoleBuffer, rowTable) == 7232, "console row table at byte 7232");
 #endif
 // Host entries, by the signatures the library calls them with.
 extern "C" {

@@ -1,9 +1,9 @@
 # Fails unless the module's defined dynamic symbols are exactly REALPluginMain,
 # and unless it needs no library but the C++ runtime, libm and libc (the image
 # libraries are the zpx program's, never the module's).
-execute_process(COMMAND nm -D --defined-only ${MODULE} OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+execute_process(COMMAND ${NM} -D --defined-only ${MODULE} OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${MODULE}")
+  message(FATAL_ERROR "${NM} failed on ${MODULE}")
 endif()
 string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
 set(names "")

@@ -55,7 +55,8 @@ std::vector<Operation> Operations() {
         {"DrawPictureFZPX", 9, 7, DrawScene, false},
     };
     for (int mode = 1; mode <= 7; ++mode) {
-        for (auto [width, height] : {std::pair{13, 7}, std::pair{50, 41}}) {
+        for (std::pair<int, int> size : {std::pair{13, 7}, std::pair{50, 41}}) {
+            const int width = size.first, height = size.second;  // C++17 lambdas capture no structured bindings
             operations.push_back(
                 {"ScalingZPX mode " + std::to_string(mode) + " to " + std::to_string(width), 31, 19,
                  [=](Host&, REALpicture p, int32_t y) { return PictureScalingZPX(p, mode, width, height, y); }, true});

@@ -159,7 +159,8 @@ TEST_P(ResamplePaths, EveryPathGivesThePlainBytes) {
                                          {80, 82}, {134, 66}, {250, 1}, {1, 200}, {61, 37}};
     for (REALpicture source : sources) {
         for (int mode = 1; mode <= 7; ++mode) {
-            for (auto [width, height] : sizes) {
+            for (const std::pair<int, int>& size : sizes) {
+                const int width = size.first, height = size.second;  // C++17 lambdas capture no structured bindings
                 zpxtest::ExpectEveryPathGivesPlain(
                     std::to_string(host.Width(source)) + " wide, mode " + std::to_string(mode) + " to " +
                         std::to_string(width) + "x" + std::to_string(height),

@@ -92,7 +92,8 @@ TEST_P(BoxPaths, EveryPathGivesThePlainBytes) {
     for (const BoxCase& c : BoxCases()) {
         for (bool alpha : {false, true}) {
             REALpicture source = zpxtest::RandomWords(host, c.sourceWidth, c.sourceHeight, alpha, seed++);
-            for (auto [width, height] : c.sizes) {
+            for (const auto& size : c.sizes) {
+                const int width = size.first, height = size.second;  // C++17 lambdas capture no structured bindings
                 zpxtest::ExpectEveryPathGivesPlain(
                     std::to_string(c.sourceWidth) + "x" + std::to_string(c.sourceHeight) + " to " +
                         std::to_string(width) + "x" + std::to_string(height) + (alpha ? " with alpha" : ""),
