@@ -265,15 +265,15 @@ down() {
     row "ScalingZPX $mode ${KERNELS[mode]} 4000×3000 → 1000×750" "$target" \
         "ours ScalingZPX/$mode-${KERNELS[mode]}/4000x3000->1000x750 resample @big @out --mode $mode --size $DOWN" "$@"
 }
-down 1 1.0 "libvips linear=vips @big reduce linear 4" "libvips linear exact=vipsexact @big reduce linear 4" \
+down 1 0.75 "libvips linear=vips @big reduce linear 4" "libvips linear exact=vipsexact @big reduce linear 4" \
     "Pillow BILINEAR=pillow @big resize bilinear 1000 750" "IM Triangle=magick @big -filter Triangle -resize 25%"
 down 2 - "Pillow BOX=pillow @big resize box 1000 750" "Pillow reduce(4)=pillow @big reduce 4" \
     "libvips shrink=vips @big shrink 4" "libvips shrink exact=vipsexact @big shrink 4" \
     "IM Box=magick @big -filter Box -resize 25%"
-down 3 1.0 "libvips lanczos3=vips @big reduce lanczos3 4" "libvips lanczos3 exact=vipsexact @big reduce lanczos3 4" \
+down 3 0.75 "libvips lanczos3=vips @big reduce lanczos3 4" "libvips lanczos3 exact=vipsexact @big reduce lanczos3 4" \
     "Pillow LANCZOS=pillow @big resize lanczos 1000 750" "IM Lanczos=magick @big -filter Lanczos -resize 25%"
 down 4 -
-down 5 1.0 "libvips mitchell=vips @big reduce mitchell 4" "libvips mitchell exact=vipsexact @big reduce mitchell 4" \
+down 5 0.75 "libvips mitchell=vips @big reduce mitchell 4" "libvips mitchell exact=vipsexact @big reduce mitchell 4" \
     "IM Mitchell=magick @big -filter Mitchell -resize 25%"
 down 6 - "libvips cubic=vips @big reduce cubic 4" "libvips cubic exact=vipsexact @big reduce cubic 4" \
     "Pillow BICUBIC=pillow @big resize bicubic 1000 750" "IM Catrom=magick @big -filter Catrom -resize 25%"
